@@ -1,0 +1,77 @@
+// The input of every reader: an open file or a borrowed byte slice, behind one interface.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/load_error.hpp"
+
+namespace morvex {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+
+  // Reads up to buffer.size() bytes from the current position; 0 means end of input.
+  // Interrupted reads are retried, so an error here is a real one.
+  virtual IoResult<std::size_t> read(std::span<char> buffer) = 0;
+
+  // Everything from the current position to the end. A slice hands out its own bytes in
+  // place; a file is read into `storage`, which must outlive the returned view.
+  virtual IoResult<std::string_view> read_all(std::vector<char>& storage);
+
+  // The open file's descriptor, for libraries that read it themselves; -1 for a slice.
+  virtual int file_descriptor() const { return -1; }
+
+  // The whole underlying slice, for readers that work on memory in place; none for a file.
+  virtual std::optional<std::string_view> whole_slice() const { return std::nullopt; }
+};
+
+// Owns a file descriptor opened read-only; closed by the destructor on every path.
+class FileSource final : public ByteSource {
+ public:
+  // Refuses a path holding a NUL with the stream layer's fixed text, before opening.
+  static IoResult<FileSource> open(std::string_view path);
+
+  FileSource(FileSource&& other) noexcept;
+  FileSource& operator=(FileSource&& other) noexcept;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  ~FileSource() override;
+
+  IoResult<std::size_t> read(std::span<char> buffer) override;
+  IoResult<std::string_view> read_all(std::vector<char>& storage) override;
+  int file_descriptor() const override { return fd_; }
+
+  // Back to offset 0.
+  IoResult<bool> rewind();
+  // Hands the descriptor over (to a library that closes it itself).
+  int release();
+
+ private:
+  explicit FileSource(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+// A read position over bytes that the caller keeps alive and unchanged for the whole load.
+class SliceSource final : public ByteSource {
+ public:
+  explicit SliceSource(std::string_view data) : data_(data) {}
+
+  IoResult<std::size_t> read(std::span<char> buffer) override;
+  IoResult<std::string_view> read_all(std::vector<char>& storage) override;
+  std::optional<std::string_view> whole_slice() const override { return data_; }
+
+  std::size_t position() const { return position_; }
+  void seek(std::size_t position) { position_ = position; }
+
+ private:
+  std::string_view data_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace morvex

@@ -1,0 +1,100 @@
+#include "core/dispatch.hpp"
+
+#include <array>
+
+#include "core/byte_source.hpp"
+#include "formats/readers.hpp"
+
+namespace morvex {
+namespace {
+
+// Raw files are sniffed over this many leading bytes: a zero byte means Bruker binary.
+constexpr std::size_t sniff_size = 1024;
+
+using Reader = LoadResult (*)(ByteSource&);
+
+struct Format {
+  std::string_view extension;
+  Reader reader;
+};
+
+// raw is absent: it is chosen by content, see choose_raw_reader.
+constexpr std::array<Format, 5> formats = {{
+    {"xy", read_xy},
+    {"xye", read_xy},
+    {"csv", read_csv},
+    {"xrdml", read_xrdml},
+    {"rasx", read_rasx},
+}};
+
+Reader find_reader(std::string_view extension) {
+  for (const Format& format : formats) {
+    if (format.extension == extension) return format.reader;
+  }
+  return nullptr;
+}
+
+Reader choose_raw_reader(std::string_view sniffed) {
+  return looks_binary(sniffed) ? read_bruker_raw : read_gsas_raw;
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// The final component of a path, skipping trailing separators and "." components; empty
+// when there is none or it is "..".
+std::string_view final_component(std::string_view name) {
+  for (;;) {
+    while (!name.empty() && is_separator(name.back())) name.remove_suffix(1);
+    std::size_t cut = name.size();
+    while (cut > 0 && !is_separator(name[cut - 1])) --cut;
+    const std::string_view component = name.substr(cut);
+    if (component != ".") return component == ".." ? std::string_view() : component;
+    name = name.substr(0, cut);
+  }
+}
+
+}  // namespace
+
+std::string format_extension(std::string_view name) {
+  const std::string_view component = final_component(name);
+  const std::size_t dot = component.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  // Lower-casing only ASCII letters is exact here: no character outside ASCII lower-cases
+  // into a letter of the six known extensions, so the choice of reader is the same.
+  std::string extension(component.substr(dot + 1));
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension;
+}
+
+bool looks_binary(std::string_view bytes) { return bytes.find('\0') != std::string_view::npos; }
+
+LoadResult load_path(std::string_view path) {
+  auto opened = FileSource::open(path);
+  if (!opened) return fail(std::move(opened).error());
+  FileSource& file = opened.value();
+
+  const std::string extension = format_extension(path);
+  if (extension == "raw") {
+    std::array<char, sniff_size> sniff{};
+    auto got = file.read(sniff);
+    if (!got) return fail(std::move(got).error());
+    if (auto rewound = file.rewind(); !rewound) return fail(std::move(rewound).error());
+    return choose_raw_reader(std::string_view(sniff.data(), got.value()))(file);
+  }
+  const Reader reader = find_reader(extension);
+  if (!reader) return fail(UnknownFormat{});
+  return reader(file);
+}
+
+LoadResult load_bytes(std::string_view data, std::string_view filename) {
+  const std::string extension = format_extension(filename);
+  SliceSource source(data);
+  if (extension == "raw") return choose_raw_reader(data.substr(0, sniff_size))(source);
+  const Reader reader = find_reader(extension);
+  if (!reader) return fail(UnknownFormat{});
+  return reader(source);
+}
+
+}  // namespace morvex

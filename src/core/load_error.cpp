@@ -1,0 +1,54 @@
+#include "core/load_error.hpp"
+
+#include <cstring>
+
+namespace morvex {
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+std::string describe_errno(int code) {
+  // strerror_r in its GNU form may return a static string rather than fill the buffer.
+  char buffer[256];
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return std::string(text) + " (os error " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string IoError::message() const { return os_code_ != 0 ? describe_errno(os_code_) : text_; }
+
+std::string ZipError::message() const {
+  switch (error_class) {
+    case Class::io:
+      return "i/o error: " + detail;
+    case Class::invalid_archive:
+      return "invalid Zip archive: " + detail;
+    case Class::unsupported_archive:
+      return "unsupported Zip archive: " + detail;
+    case Class::file_not_found:
+      return "specified file not found in archive";
+    case Class::invalid_password:
+      return "provided password is incorrect";
+  }
+  return detail;
+}
+
+std::string LoadError::message() const {
+  return std::visit(
+      Overloaded{
+          [](const IoError& e) { return e.message(); },
+          [](const ZipError& e) { return e.message(); },
+          [](const ParseError& e) { return e.text; },
+          [](const UnknownFormat&) { return std::string("Unknown format"); },
+          [](const EntryNotFound& e) { return "File not found in archive: " + e.name; },
+      },
+      value_);
+}
+
+}  // namespace morvex
