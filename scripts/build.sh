@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds morvex (module, core library, tests) into ${MORVEX_BUILD_DIR:-build}.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${MORVEX_BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"
