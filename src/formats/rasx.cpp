@@ -1,8 +1,267 @@
-// Placeholder until this reader is written: the dispatcher answers "Unknown format".
+// Rigaku RASX archives: a ZIP archive whose profile entry is a text table of position and
+// intensity.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/line_reader.hpp"
+#include "core/text.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
+namespace {
 
-LoadResult read_rasx(ByteSource&) { return fail(UnknownFormat{}); }
+// Rigaku writes the first profile of the first data set under this name.
+constexpr std::string_view preferred_profile = "Data0/Profile0.txt";
+// What the fallback rule looks for, and the name reported when nothing fits.
+constexpr std::string_view profile_marker = "Profile";
+constexpr std::string_view profile_suffix = ".txt";
+constexpr std::string_view profile_pattern = "Profile*.txt";
+
+struct ArchiveCloser {
+  // Read-only: nothing to write back, so the archive is discarded rather than closed.
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct EntryCloser {
+  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+struct ZipSourceFreer {
+  void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
+using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
+using ZipSourceHandle = std::unique_ptr<zip_source_t, ZipSourceFreer>;
+
+// libzip's error record keeps its rendered text in a buffer of its own.
+class LibzipError {
+ public:
+  LibzipError() { zip_error_init(&error_); }
+  explicit LibzipError(int code) { zip_error_init_with_code(&error_, code); }
+  LibzipError(const LibzipError&) = delete;
+  LibzipError& operator=(const LibzipError&) = delete;
+  ~LibzipError() { zip_error_fini(&error_); }
+  zip_error_t* get() { return &error_; }
+
+ private:
+  zip_error_t error_;
+};
+
+ZipError::Class classify(int code) {
+  switch (code) {
+    case ZIP_ER_SEEK:
+    case ZIP_ER_READ:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_EOF:
+    case ZIP_ER_MEMORY:
+    case ZIP_ER_TELL:
+    case ZIP_ER_CLOSE:
+      return ZipError::Class::io;
+    case ZIP_ER_MULTIDISK:
+    case ZIP_ER_COMPNOTSUPP:
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_OPNOTSUPP:
+      return ZipError::Class::unsupported_archive;
+    case ZIP_ER_NOENT:
+    case ZIP_ER_DELETED:
+      return ZipError::Class::file_not_found;
+    case ZIP_ER_WRONGPASSWD:
+      return ZipError::Class::invalid_password;
+    default:  // not a zip archive, inconsistent, CRC or zlib trouble in the directory, ...
+      return ZipError::Class::invalid_archive;
+  }
+}
+
+// An operating-system error inside a libzip error is rendered like any other I/O error.
+std::optional<int> system_code(zip_error_t* error) {
+  if (zip_error_system_type(error) != ZIP_ET_SYS) return std::nullopt;
+  const int code = zip_error_code_system(error);
+  return code != 0 ? std::optional<int>(code) : std::nullopt;
+}
+
+ZipError to_zip_error(zip_error_t* error) {
+  const ZipError::Class error_class = classify(zip_error_code_zip(error));
+  const auto code = system_code(error);
+  if (error_class == ZipError::Class::io && code) {
+    return {error_class, IoError::from_errno(*code).message()};
+  }
+  return {error_class, zip_error_strerror(error)};
+}
+
+ZipError zip_error_of(int code) {
+  LibzipError error(code);
+  return to_zip_error(error.get());
+}
+
+ZipError io_zip_error(int code) {
+  return {ZipError::Class::io, IoError::from_errno(code).message()};
+}
+
+// A failure while an entry's data is decompressed and checked (a damaged DEFLATE stream, a
+// CRC-32 mismatch at the end, a read error of the archive) ends the load as an I/O error.
+IoError entry_read_error(zip_file_t* entry) {
+  zip_error_t* error = zip_file_get_error(entry);
+  if (const auto code = system_code(error)) return IoError::from_errno(*code);
+  return IoError::with_text(zip_error_strerror(error));
+}
+
+// The open entry as a byte source, so the line reader streams its decompressed data.
+class EntrySource final : public ByteSource {
+ public:
+  explicit EntrySource(zip_file_t* entry) : entry_(entry) {}
+
+  IoResult<std::size_t> read(std::span<char> buffer) override {
+    const zip_int64_t got = zip_fread(entry_, buffer.data(), buffer.size());
+    if (got < 0) return fail(entry_read_error(entry_));
+    return static_cast<std::size_t>(got);
+  }
+
+ private:
+  zip_file_t* entry_;
+};
+
+// A libzip source over the caller's input: the slice in place, or the open file through a
+// descriptor of its own (libzip closes that one; the caller's stays with its owner).
+Result<ZipSourceHandle, ZipError> make_zip_source(ByteSource& source, zip_error_t* error) {
+  if (const auto slice = source.whole_slice()) {
+    zip_source_t* zsource = zip_source_buffer_create(slice->data(), slice->size(), 0, error);
+    if (!zsource) return fail(to_zip_error(error));
+    return ZipSourceHandle(zsource);
+  }
+  const int fd = source.file_descriptor();
+  // A directory opens read-only on Linux; say what is wrong rather than letting libzip
+  // complain that the stream cannot seek.
+  struct stat file_info {};
+  if (::fstat(fd, &file_info) == 0 && S_ISDIR(file_info.st_mode)) return fail(io_zip_error(EISDIR));
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return fail(io_zip_error(errno));
+  FILE* file = ::fdopen(copy, "rb");
+  if (!file) {
+    const int code = errno;
+    ::close(copy);
+    return fail(io_zip_error(code));
+  }
+  // On success the source owns the stream; on failure it is still ours.
+  zip_source_t* zsource = zip_source_filep_create(file, 0, -1, error);
+  if (!zsource) {
+    std::fclose(file);
+    return fail(to_zip_error(error));
+  }
+  return ZipSourceHandle(zsource);
+}
+
+// libzip takes zero bytes for an empty archive; here they are no archive at all, like any
+// other input without an end-of-central-directory record.
+bool is_empty(zip_source_t* zsource) {
+  zip_stat_t info;
+  zip_stat_init(&info);
+  if (zip_source_stat(zsource, &info) != 0) return false;
+  return (info.valid & ZIP_STAT_SIZE) != 0 && info.size == 0;
+}
+
+Result<ArchiveHandle, ZipError> open_archive(ByteSource& source) {
+  LibzipError error;
+  auto zsource = make_zip_source(source, error.get());
+  if (!zsource) return fail(std::move(zsource).error());
+  if (is_empty(zsource->get())) return fail(zip_error_of(ZIP_ER_NOZIP));
+  zip_t* archive = zip_open_from_source(zsource->get(), ZIP_RDONLY, error.get());
+  if (!archive) return fail(to_zip_error(error.get()));
+  zsource->release();  // the archive owns it now
+  return ArchiveHandle(archive);
+}
+
+// Opens an entry for reading, refusing what the profile may not be: encrypted entries, and
+// methods other than stored and DEFLATE even where libzip could decompress them.
+Result<EntryHandle, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
+  zip_stat_t info;
+  zip_stat_init(&info);
+  if (zip_stat_index(archive, index, 0, &info) != 0)
+    return fail(to_zip_error(zip_get_error(archive)));
+  if ((info.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && info.encryption_method != ZIP_EM_NONE) {
+    return fail(zip_error_of(ZIP_ER_ENCRNOTSUPP));
+  }
+  if ((info.valid & ZIP_STAT_COMP_METHOD) == 0 ||
+      (info.comp_method != ZIP_CM_STORE && info.comp_method != ZIP_CM_DEFLATE)) {
+    return fail(zip_error_of(ZIP_ER_COMPNOTSUPP));
+  }
+  zip_file_t* entry = zip_fopen_index(archive, index, 0);
+  if (!entry) return fail(to_zip_error(zip_get_error(archive)));
+  return EntryHandle(entry);
+}
+
+bool fits_profile_pattern(std::string_view name) {
+  return name.find(profile_marker) != std::string_view::npos && name.ends_with(profile_suffix);
+}
+
+// The exact preferred name wherever it stands, else the first fitting name in directory
+// order. Only entries that open count; a name that could not be chosen is not opened at all.
+std::optional<std::string> find_profile_name(zip_t* archive) {
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  std::optional<std::string> fallback;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const auto index = static_cast<zip_uint64_t>(i);
+    const char* raw_name = zip_get_name(archive, index, 0);
+    if (!raw_name) continue;
+    const std::string_view name(raw_name);
+    const bool preferred = name == preferred_profile;
+    if (!preferred && (fallback || !fits_profile_pattern(name))) continue;
+    if (!open_entry(archive, index)) {
+      zip_error_clear(archive);
+      continue;
+    }
+    if (preferred) return std::string(name);
+    fallback = std::string(name);
+  }
+  return fallback;
+}
+
+// No comment marker: a header line drops out because its first two tokens do not both parse.
+// A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
+LoadResult read_profile(zip_file_t* entry) {
+  EntrySource source(entry);
+  LineReader lines(source);
+  std::vector<double> x;
+  std::vector<double> y;
+  std::vector<std::string_view> tokens;
+  while (const auto line = lines.next_line()) {
+    const std::string_view trimmed = trim_white_space(*line);
+    if (trimmed.empty()) continue;
+    split_white_space(trimmed, tokens);
+    if (tokens.size() < 2) continue;
+    const auto position = parse_double(tokens[0]);
+    const auto intensity = parse_double(tokens[1]);
+    if (!position || !intensity) continue;
+    x.push_back(*position);
+    y.push_back(*intensity);
+  }
+  if (lines.failed()) return fail(lines.take_error());
+  return Pattern{std::move(x), std::move(y), std::nullopt};
+}
+
+}  // namespace
+
+LoadResult read_rasx(ByteSource& source) {
+  auto archive = open_archive(source);
+  if (!archive) return fail(std::move(archive).error());
+  zip_t* const za = archive->get();
+
+  const auto name = find_profile_name(za);
+  if (!name) return fail(EntryNotFound{std::string(profile_pattern)});
+
+  const zip_int64_t index = zip_name_locate(za, name->c_str(), 0);
+  if (index < 0) return fail(to_zip_error(zip_get_error(za)));
+  auto entry = open_entry(za, static_cast<zip_uint64_t>(index));
+  if (!entry) return fail(std::move(entry).error());
+  return read_profile(entry->get());
+}
 
 }  // namespace morvex
