@@ -1,0 +1,152 @@
+// A small streaming XML pull parser: one event per request, raw names, attributes and
+// reference expansion only on request, and a forgiving end of input.
+//
+// It deliberately checks less than a conforming parser: references in character data are
+// handed over as events instead of being expanded, comments may hold "--", and input that
+// ends outside markup is simply the end of the document, open elements or not. What it does
+// check (markup syntax, end tags against the open elements, a lone "&") it reports as an
+// Error naming what was wrong and the byte offset where it was found.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/byte_source.hpp"
+#include "core/result.hpp"
+
+namespace morvex::xml {
+
+struct Error {
+  std::string what;      // e.g. "end tag </b> does not match the open element <a>"
+  std::uint64_t offset;  // byte offset in the input, counted from its first byte
+
+  // "<what> at byte <offset>"
+  std::string description() const;
+};
+
+template <class T>
+using XmlResult = Result<T, Error>;
+
+enum class EventKind {
+  start_tag,
+  end_tag,
+  empty_tag,  // <name .../>, one event, never a start and an end
+  text,
+  cdata,
+  comment,
+  declaration,  // <?xml ...?>
+  processing_instruction,
+  doctype,
+  reference,  // &name; or &#...; in character data, never expanded
+  end_of_input,
+};
+
+// One event; the views stay valid until the next call of PullParser::next().
+struct Event {
+  EventKind kind = EventKind::end_of_input;
+  // Tags: everything between "<" (or "</") and ">" (without the "/" of an empty tag).
+  // Text: the character data with XML white space trimmed off both ends. CDATA, comments,
+  // declarations, processing instructions and the document type: what lies between their
+  // opening and closing delimiters. Reference: the part between "&" and ";".
+  std::string_view bytes;
+  // Tags only: the qualified name as written, prefix included.
+  std::string_view name;
+  // Where the event starts in the input: its "<", its "&" or its first byte of text.
+  std::uint64_t offset = 0;
+};
+
+class PullParser {
+ public:
+  static constexpr std::size_t buffer_size = 8192;
+
+  // Reads `source` from its current position, strictly forward.
+  explicit PullParser(ByteSource& source) : source_(source) {}
+  PullParser(const PullParser&) = delete;
+  PullParser& operator=(const PullParser&) = delete;
+
+  // The next event, or the error that stopped the document. After the end of input or an
+  // error every further call returns the same again.
+  XmlResult<Event> next();
+
+  // Number of elements opened and not yet closed.
+  std::size_t depth() const { return open_ends_.size(); }
+
+ private:
+  XmlResult<Event> read_event();
+  XmlResult<Event> read_text(std::uint64_t offset);
+  XmlResult<Event> read_reference(std::uint64_t offset);
+  XmlResult<Event> read_markup(std::uint64_t offset);
+  XmlResult<Event> read_tag(std::uint64_t offset);
+  XmlResult<Event> read_end_tag(std::uint64_t offset);
+  XmlResult<Event> read_bang(std::uint64_t offset);
+  XmlResult<Event> read_question(std::uint64_t offset);
+  XmlResult<Event> read_doctype(std::uint64_t offset);
+  XmlResult<Event> read_delimited(EventKind kind, std::string_view close, std::uint64_t offset,
+                                  const char* inside);
+
+  // The next input byte, or -1 at the end of input or on a read error (then io_error_ is set).
+  int get() {
+    if (position_ < end_) return static_cast<unsigned char>(buffer_[position_++]);
+    return get_slow();
+  }
+  int get_slow();
+  bool refill();
+  void skip_byte_order_mark();
+  std::uint64_t here() const { return consumed_ + position_; }
+  Failure<Error> end_inside(const char* inside, std::uint64_t offset);
+
+  ByteSource& source_;
+  std::array<char, buffer_size> buffer_;
+  std::size_t position_ = 0;  // unread bytes are buffer_[position_, end_)
+  std::size_t end_ = 0;
+  std::uint64_t consumed_ = 0;  // input offset of buffer_[0]
+  bool at_start_ = true;
+  bool input_done_ = false;
+  std::optional<Error> io_error_;
+  std::optional<Error> failure_;  // sticky: the error returned once is returned again
+  bool finished_ = false;
+
+  std::string event_;  // the one reused event buffer
+
+  // Names of the open elements, concatenated, with the end of each; kept on the heap so
+  // that any depth of nesting costs memory, not stack.
+  std::string open_names_;
+  std::vector<std::size_t> open_ends_;
+};
+
+struct Attribute {
+  std::string_view name;   // raw, prefix included
+  std::string_view value;  // raw, between the quotes, nothing expanded
+  std::uint64_t value_offset = 0;
+};
+
+// Walks the attributes of a start or empty-element tag event, strictly: each needs a
+// name, "=" and a value in matching quotes, and no name may occur twice. The views point
+// into the event, so the walk must end before the parser's next() is called.
+class AttributeReader {
+ public:
+  explicit AttributeReader(const Event& tag);
+
+  // The next attribute, nullopt after the last one.
+  XmlResult<std::optional<Attribute>> next();
+
+ private:
+  std::string_view rest_;
+  std::uint64_t offset_;  // input offset of rest_[0]
+  std::vector<std::string_view> seen_;
+};
+
+// The value with the five predefined entities and decimal or hexadecimal character
+// references replaced; the raw value must be UTF-8. Nothing else is normalised.
+XmlResult<std::string> unescape_value(const Attribute& attribute);
+
+// Checks strict UTF-8 (no overlong forms, surrogates or code points above U+10FFFF);
+// the error names the offset of the first byte that is wrong. `offset` is where `bytes`
+// start in the input.
+std::optional<Error> check_utf8(std::string_view bytes, std::uint64_t offset);
+
+}  // namespace morvex::xml
