@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the main job: install what is missing, build, regenerate the
-# bundled examples and load each of them.
+# bundled examples, load each of them and draw them all into examples/patterns.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 /usr/bin/python3 examples/generate.py
 /usr/bin/python3 examples/demo.py "${MORVEX_BUILD_DIR:-build}"
+/usr/bin/python3 examples/plot.py --build-dir "${MORVEX_BUILD_DIR:-build}" \
+  -o examples/patterns.png examples/data/*.*

@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Loads diffraction patterns with morvex and saves a picture of them.
+
+Usage: plot.py [-o OUT.png] [--build-dir DIR] FILE...
+
+One panel per file, x labelled in the file's unit as far as it can be told (the readers hand
+back bare numbers, so the unit is guessed from the format and from header words such as
+"2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail to load
+are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
+"""
+
+import argparse
+import math
+import pathlib
+import re
+import sys
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+TWO_THETA = "2θ (degrees)"
+Q_INVERSE_ANGSTROM = "Q (Å⁻¹)"
+Q_INVERSE_NM = "Q (nm⁻¹)"
+UNKNOWN = "x (unit not stated in the file)"
+
+# Header words, checked in this order on the leading comment or caption lines of a text file.
+UNIT_WORDS = [
+    (re.compile(r"nm\s*(\^?-1|⁻¹)|1\s*/\s*nm", re.I), Q_INVERSE_NM),
+    (re.compile(r"\b(2[\s_-]?theta|two[\s_-]?theta|2θ|tth)\b|2θ", re.I), TWO_THETA),
+    (re.compile(r"(?<![A-Za-z])q(?![A-Za-z])|Å\s*(\^?-1|⁻¹)|\b1\s*/\s*A\b|\bA\^?-1\b", re.I),
+     Q_INVERSE_ANGSTROM),
+]
+# The instrument formats record 2θ scans.
+UNIT_BY_EXTENSION = {".raw": TWO_THETA, ".xrdml": TWO_THETA, ".rasx": TWO_THETA}
+HEADER_LINES = 20
+DATA_ROW = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?([\s,;]|$)")
+
+
+def import_morvex(build_dir):
+    """The morvex module: from build_dir when given, else installed, else from ../build."""
+    if build_dir:
+        sys.path.insert(0, str(build_dir))
+    try:
+        import morvex
+    except ImportError:
+        if build_dir:
+            raise
+        sys.path.insert(0, str(HERE.parent / "build"))
+        import morvex
+    return morvex
+
+
+def header_lines(path):
+    """Leading lines of a text file that do not start with a number."""
+    lines = []
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            for _, line in zip(range(HEADER_LINES), f):
+                text = line.strip().lstrip("#!").strip()
+                if text and not DATA_ROW.match(text):
+                    lines.append(text)
+    except OSError:
+        pass
+    return lines
+
+
+def guess_unit(path):
+    """Axis label for x, or a plain one when nothing tells the unit."""
+    suffix = path.suffix.lower()
+    if suffix in UNIT_BY_EXTENSION:
+        return UNIT_BY_EXTENSION[suffix]
+    for line in header_lines(path):
+        for pattern, unit in UNIT_WORDS:
+            if pattern.search(line):
+                return unit
+    return UNKNOWN
+
+
+def draw(axes, path, pattern):
+    x, y, e = pattern.x, pattern.y, pattern.e
+    if e is not None:
+        # Bars on every point of a long scan would merge into a band; thin them to about 100.
+        axes.errorbar(x, y, yerr=e, errorevery=max(1, len(x) // 100), linewidth=0.8,
+                      elinewidth=0.6, ecolor="tab:gray", capsize=0, label="y ± e")
+    else:
+        axes.plot(x, y, linewidth=0.8, label="y")
+    axes.set_title(f"{path.name} ({len(x)} points)", fontsize=9)
+    axes.set_xlabel(guess_unit(path), fontsize=8)
+    axes.set_ylabel("intensity", fontsize=8)
+    axes.tick_params(labelsize=7)
+    axes.legend(fontsize=7, loc="upper right", frameon=False)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Plot diffraction patterns loaded with morvex.")
+    parser.add_argument("files", nargs="+", type=pathlib.Path, metavar="FILE")
+    parser.add_argument("-o", "--output", type=pathlib.Path, default=pathlib.Path("patterns.png"))
+    parser.add_argument("--build-dir", type=pathlib.Path,
+                        help="directory holding a freshly built morvex.abi3.so")
+    args = parser.parse_args(argv)
+
+    morvex = import_morvex(args.build_dir)
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    loaded = []
+    for path in args.files:
+        try:
+            loaded.append((path, morvex.read(str(path))))
+        except (OSError, ValueError) as error:
+            print(f"{path}: {type(error).__name__}: {error}", file=sys.stderr)
+    if not loaded:
+        print("nothing to plot", file=sys.stderr)
+        return 1
+
+    columns = min(3, len(loaded))
+    rows = math.ceil(len(loaded) / columns)
+    figure, axes = plt.subplots(rows, columns, figsize=(4.2 * columns, 3.0 * rows), squeeze=False)
+    for panel, (path, pattern) in zip(axes.flat, loaded):
+        draw(panel, path, pattern)
+    for panel in list(axes.flat)[len(loaded):]:
+        panel.set_visible(False)
+    figure.tight_layout()
+    args.output.parent.mkdir(parents=True, exist_ok=True)
+    figure.savefig(args.output, dpi=110)
+    print(f"wrote {args.output} ({len(loaded)} of {len(args.files)} files)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,51 @@
+"""examples/plot.py: the unit guess for the x label, and a picture written for real files."""
+
+import importlib.util
+import pathlib
+
+import pytest
+
+pytest.importorskip("matplotlib")
+
+PLOT = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plot.py"
+spec = importlib.util.spec_from_file_location("plot_example", PLOT)
+plot = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(plot)
+
+
+@pytest.mark.parametrize("name, header, unit", [
+    ("a.xy", "# 2theta (deg), intensity\n", plot.TWO_THETA),
+    ("a.xye", "! Two_Theta  I  sigma\n", plot.TWO_THETA),
+    ("a.csv", "2θ,I\n", plot.TWO_THETA),
+    ("a.xy", "# Q  I(Q)\n", plot.Q_INVERSE_ANGSTROM),
+    ("a.xye", "# q [1/A] intensity error\n", plot.Q_INVERSE_ANGSTROM),
+    ("a.xy", "# Q (nm^-1)\n", plot.Q_INVERSE_NM),
+    ("a.xy", "# quartz, measured by Alice\n", plot.UNKNOWN),
+    ("a.xy", "", plot.UNKNOWN),
+    ("a.raw", "", plot.TWO_THETA),
+    ("a.XRDML", "", plot.TWO_THETA),
+])
+def test_unit_guess(tmp_path, name, header, unit):
+    path = tmp_path / name
+    path.write_text(header + "10 1\n10.5 2\n", encoding="utf-8")
+    assert plot.guess_unit(path) == unit
+
+
+def test_writes_a_png_and_skips_files_that_fail(tmp_path, capsys):
+    good = tmp_path / "scan.xye"
+    good.write_text("# 2theta I e\n10 100 10\n11 121 11\n12 144 12\n", encoding="utf-8")
+    out = tmp_path / "out" / "p.png"
+    assert plot.main([str(good), str(tmp_path / "missing.xy"), "-o", str(out)]) == 0
+    assert out.read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
+    captured = capsys.readouterr()
+    assert "missing.xy: OSError: " in captured.err
+    assert "1 of 2 files" in captured.out
+
+
+def test_nothing_loadable_is_a_failure(tmp_path, capsys):
+    unknown = tmp_path / "a.unknown"
+    unknown.write_text("10 1\n", encoding="utf-8")
+    out = tmp_path / "p.png"
+    assert plot.main([str(unknown), "-o", str(out)]) == 1
+    assert not out.exists()
+    assert "ValueError: Unknown format" in capsys.readouterr().err
