@@ -1,0 +1,165 @@
+// The text toolkit: the white-space set, trimming, the two tokenizers and the row rule of
+// the column readers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/text.hpp"
+
+namespace morvex {
+namespace {
+
+using Tokens = std::vector<std::string>;
+
+Tokens split_ws(std::string_view text) {
+  std::vector<std::string_view> views;
+  split_white_space(text, views);
+  return Tokens(views.begin(), views.end());
+}
+
+Tokens split_csv(std::string_view text) {
+  std::vector<std::string_view> views;
+  split_fields(text, views);
+  return Tokens(views.begin(), views.end());
+}
+
+// Every character of the Unicode White_Space property, in UTF-8.
+const char* const white_space[] = {
+    "\t",           "\n",           "\v",           "\f",           "\r",
+    " ",            "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80",
+    "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
+    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
+    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
+};
+
+// Characters that look like or neighbour white space but are not in the set.
+const char* const look_alikes[] = {
+    "\x1C",          "\x1D",          "\x1E",          "\x1F",  // information separators
+    "\xE1\xA0\x8E",                                             // U+180E Mongolian vowel separator
+    "\xE2\x80\x8B",  "\xE2\x80\x8C",  "\xE2\x80\x8D",           // U+200B..U+200D zero width
+    "\xEF\xBB\xBF",                                             // U+FEFF byte-order mark
+    "\xE2\x81\xA0",                                             // U+2060 word joiner
+    "\xC2\x84",      "\xC2\x86",      "\xC2\x9F",      "\xC2\xA1",  // neighbours of 0085, 00A0
+    "\xE1\x9A\x81",  "\xE2\x80\xA7",  "\xE2\x80\xAA",  "\xE2\x80\xAE",  "\xE2\x80\xB0",
+    "\xE2\x81\x9E",  "\xE3\x80\x81",  "\x00",          "\x08",  "\x7F",
+};
+
+TEST(TextWhiteSpace, EveryWhiteSpaceCharacterSeparatesAndTrims) {
+  for (const char* ws : white_space) {
+    const std::string w(ws);
+    EXPECT_EQ(white_space_length(w.data(), w.data() + w.size()), w.size()) << w;
+    EXPECT_EQ(split_ws("1" + w + "2"), (Tokens{"1", "2"})) << w;
+    EXPECT_EQ(split_ws(w + "1" + w + w + "2" + w), (Tokens{"1", "2"})) << w;
+    EXPECT_EQ(split_csv("1" + w + "2"), (Tokens{"1", "2"})) << w;
+    EXPECT_EQ(trim_white_space(w + "1" + w + "2" + w), "1" + w + "2") << w;
+    EXPECT_EQ(trim_white_space(w + w), "") << w;
+  }
+}
+
+TEST(TextWhiteSpace, LookAlikesDoNotSeparate) {
+  for (const char* la : look_alikes) {
+    const std::string c = *la ? std::string(la) : std::string(1, '\0');
+    EXPECT_EQ(white_space_length(c.data(), c.data() + c.size()), 0u) << c;
+    EXPECT_EQ(split_ws("1" + c + "2"), Tokens{"1" + c + "2"}) << c;
+    EXPECT_EQ(split_ws(c), Tokens{c}) << c;
+    EXPECT_EQ(trim_white_space(" " + c + " "), c) << c;
+  }
+}
+
+TEST(TextWhiteSpace, TrimLooksAtWholeCharacters) {
+  // Trailing characters whose last byte equals the last byte of a white-space character.
+  EXPECT_EQ(trim_white_space("1\xC4\x85"), "1\xC4\x85");          // U+0105, tail byte 0x85
+  EXPECT_EQ(trim_white_space("1\xE2\x82\x85"), "1\xE2\x82\x85");  // U+2085, tail 0x85
+  EXPECT_EQ(trim_white_space("1\xE2\x82\xA0"), "1\xE2\x82\xA0");  // U+20A0, tail 0xA0
+  EXPECT_EQ(trim_white_space("1\xF0\x9F\x80\x80"), "1\xF0\x9F\x80\x80");  // 4-byte, tail 80 80
+  EXPECT_EQ(trim_white_space("\xE3\x80\x80" "1\xE3\x80\x80"), "1");
+  EXPECT_EQ(trim_white_space("\xC2\xA0\xC2\x85"), "");
+  EXPECT_EQ(trim_white_space(""), "");
+  EXPECT_EQ(trim_white_space("x"), "x");
+}
+
+TEST(TextTokenizers, SplitWhiteSpace) {
+  EXPECT_EQ(split_ws("  1.5\t\t2 "), (Tokens{"1.5", "2"}));
+  EXPECT_EQ(split_ws(""), Tokens{});
+  EXPECT_EQ(split_ws(" \t "), Tokens{});
+  EXPECT_EQ(split_ws("a,b;c"), Tokens{"a,b;c"});
+  EXPECT_EQ(split_ws("1 , 2"), (Tokens{"1", ",", "2"}));
+  EXPECT_EQ(split_ws("\xC2\xA0" "10\xC2\xA0" "100\xE2\x80\x89" "5"), (Tokens{"10", "100", "5"}));
+}
+
+TEST(TextTokenizers, SplitFieldsCutsAtCommasAndDropsEmptyFields) {
+  EXPECT_EQ(split_csv("1,2"), (Tokens{"1", "2"}));
+  EXPECT_EQ(split_csv("1,,2"), (Tokens{"1", "2"}));
+  EXPECT_EQ(split_csv("1, 2"), (Tokens{"1", "2"}));
+  EXPECT_EQ(split_csv(",1, ,2,,"), (Tokens{"1", "2"}));
+  EXPECT_EQ(split_csv(",,,"), Tokens{});
+  EXPECT_EQ(split_csv("1\t2,3 4"), (Tokens{"1", "2", "3", "4"}));
+  EXPECT_EQ(split_csv("\"1\",\"2\""), (Tokens{"\"1\"", "\"2\""}));  // quotes have no meaning
+  EXPECT_EQ(split_csv("1;2"), Tokens{"1;2"});                       // nor has a semicolon
+  EXPECT_EQ(split_csv("1,5"), (Tokens{"1", "5"}));
+}
+
+TEST(TextTokenizers, TokenVectorIsReused) {
+  std::vector<std::string_view> tokens;
+  split_white_space("1 2 3 4", tokens);
+  split_white_space("5", tokens);
+  EXPECT_EQ(tokens, std::vector<std::string_view>{"5"});
+  split_fields("", tokens);
+  EXPECT_TRUE(tokens.empty());
+}
+
+ColumnTarget rows(const std::vector<Tokens>& lines) {
+  ColumnTarget target;
+  for (const Tokens& line : lines) {
+    const std::vector<std::string_view> views(line.begin(), line.end());
+    push_row(views, target);
+  }
+  return target;
+}
+
+using Values = std::vector<double>;
+
+TEST(TextPushRow, RowRule) {
+  const struct {
+    std::vector<Tokens> lines;
+    Values x, y, e;
+  } cases[] = {
+      {{{"10", "20"}}, {10}, {20}, {}},
+      {{{"10", "20", "0.5", "99"}}, {10}, {20}, {0.5}},
+      {{{"10", "abc", "0.5"}}, {}, {}, {}},
+      {{{"abc", "10", "0.5"}}, {}, {}, {}},
+      {{{"10", "20", "abc"}}, {10}, {20}, {}},
+      {{{"10", "20", "abc", "5"}}, {10}, {20}, {}},  // the fourth token never stands in
+      {{{"10"}}, {}, {}, {}},
+      {{{}}, {}, {}, {}},
+      {{{"1", "2", "3"}, {"4", "5"}, {"6", "7", "8"}}, {1, 4, 6}, {2, 5, 7}, {3, 8}},
+  };
+  for (const auto& c : cases) {
+    const ColumnTarget got = rows(c.lines);
+    EXPECT_EQ(got.x, c.x);
+    EXPECT_EQ(got.y, c.y);
+    EXPECT_EQ(got.e, c.e);
+  }
+}
+
+TEST(TextPushRow, SpecialValuesAreData) {
+  const ColumnTarget got = rows({{"nan", "-inf", "-0"}});
+  ASSERT_EQ(got.x.size(), 1u);
+  EXPECT_TRUE(std::isnan(got.x[0]));
+  EXPECT_EQ(got.y[0], -INFINITY);
+  ASSERT_EQ(got.e.size(), 1u);
+  EXPECT_TRUE(std::signbit(got.e[0]));
+}
+
+TEST(TextFinishErrorColumn, KeptOnlyWhenEveryPointHasOne) {
+  EXPECT_FALSE(finish_error_column({}, {}).has_value());
+  EXPECT_FALSE(finish_error_column({1, 2}, {}).has_value());
+  EXPECT_FALSE(finish_error_column({1, 2}, {0.5}).has_value());
+  EXPECT_FALSE(finish_error_column({1}, {0.5, 0.6}).has_value());
+  EXPECT_EQ(finish_error_column({1, 2}, {0.5, 0.6}), (Values{0.5, 0.6}));
+}
+
+}  // namespace
+}  // namespace morvex
