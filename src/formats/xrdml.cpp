@@ -35,7 +35,9 @@ std::string_view local_name(std::string_view qualified) {
 }
 
 // Schema 1.x documents call the measured values "intensities", schema 2.x "counts".
-bool is_intensities(std::string_view local) { return local == "intensities" || local == "counts"; }
+bool is_intensities(std::string_view local) {
+  return local == "intensities" || local == "counts";
+}
 
 Failure<ParseError> failure(std::string_view prefix, const xml::Error& error) {
   return parse_failure(std::string(prefix) + error.description());
@@ -164,8 +166,8 @@ class ScanReader {
   }
 
   LoadResult build() {
-    auto x = two_theta_axis(state_.intensity_values.size(), state_.start_position,
-                            state_.end_position);
+    auto x =
+        two_theta_axis(state_.intensity_values.size(), state_.start_position, state_.end_position);
     return Pattern{std::move(x), std::move(state_.intensity_values), std::nullopt};
   }
 
@@ -176,6 +178,8 @@ class ScanReader {
 
 }  // namespace
 
-LoadResult read_xrdml(ByteSource& source) { return ScanReader(source).read(); }
+LoadResult read_xrdml(ByteSource& source) {
+  return ScanReader(source).read();
+}
 
 }  // namespace morvex

@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_xml_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 std::string_view trim_xml_space(std::string_view text) {
   std::size_t first = 0;
@@ -132,7 +134,9 @@ std::optional<char> predefined_entity(std::string_view name) {
 
 }  // namespace
 
-std::string Error::description() const { return what + " at byte " + std::to_string(offset); }
+std::string Error::description() const {
+  return what + " at byte " + std::to_string(offset);
+}
 
 // ---------------------------------------------------------------------------------------
 // Input
@@ -352,8 +356,8 @@ XmlResult<Event> PullParser::read_bang(std::uint64_t offset) {
 }
 
 XmlResult<Event> PullParser::read_question(std::uint64_t offset) {
-  auto event = read_delimited(EventKind::processing_instruction, "?>", offset,
-                              "a processing instruction");
+  auto event =
+      read_delimited(EventKind::processing_instruction, "?>", offset, "a processing instruction");
   if (!event) return event;
   const std::string_view target = first_word(event->bytes);
   if (target.empty()) return error_at("missing processing instruction target", offset);

@@ -1,5 +1,3 @@
-#include "xml/pull_parser.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "xml/pull_parser.hpp"
 
 namespace morvex::xml {
 namespace {
@@ -40,17 +40,28 @@ class ChunkedSource final : public ByteSource {
 
 const char* kind_name(EventKind kind) {
   switch (kind) {
-    case EventKind::start_tag: return "start";
-    case EventKind::end_tag: return "end";
-    case EventKind::empty_tag: return "empty";
-    case EventKind::text: return "text";
-    case EventKind::cdata: return "cdata";
-    case EventKind::comment: return "comment";
-    case EventKind::declaration: return "decl";
-    case EventKind::processing_instruction: return "pi";
-    case EventKind::doctype: return "doctype";
-    case EventKind::reference: return "ref";
-    case EventKind::end_of_input: return "eof";
+    case EventKind::start_tag:
+      return "start";
+    case EventKind::end_tag:
+      return "end";
+    case EventKind::empty_tag:
+      return "empty";
+    case EventKind::text:
+      return "text";
+    case EventKind::cdata:
+      return "cdata";
+    case EventKind::comment:
+      return "comment";
+    case EventKind::declaration:
+      return "decl";
+    case EventKind::processing_instruction:
+      return "pi";
+    case EventKind::doctype:
+      return "doctype";
+    case EventKind::reference:
+      return "ref";
+    case EventKind::end_of_input:
+      return "eof";
   }
   return "?";
 }
@@ -125,7 +136,9 @@ TEST(XmlPullParserEvents, EmptyElementIsOneEventAndQuotesProtectMarkup) {
 TEST(XmlPullParserEvents, DeclarationOnlyForTheXmlTarget) {
   EXPECT_EQ(events_of("<?xml-stylesheet href='s'?><?xml?>"),
             (Events{"pi:xml-stylesheet href='s'", "decl:xml", "eof"}));
-  EXPECT_EQ(error_of("<?" "?>"), "missing processing instruction target at byte 0");
+  EXPECT_EQ(error_of("<?"
+                     "?>"),
+            "missing processing instruction target at byte 0");
 }
 
 TEST(XmlPullParserEvents, DoctypeWithInternalSubset) {
@@ -237,7 +250,8 @@ TEST(XmlPullParserEndOfInput, InsideMarkupIsAnError) {
   EXPECT_EQ(error_of("<a>x</a"), "unexpected end of input inside an end tag at byte 4");
   EXPECT_EQ(error_of("<!-- x --"), "unexpected end of input inside a comment at byte 0");
   EXPECT_EQ(error_of("<![CDATA[ x ]]"), "unexpected end of input inside a CDATA section at byte 0");
-  EXPECT_EQ(error_of("<?pi x ?"), "unexpected end of input inside a processing instruction at byte 0");
+  EXPECT_EQ(error_of("<?pi x ?"),
+            "unexpected end of input inside a processing instruction at byte 0");
   EXPECT_EQ(error_of("<!DOCTYPE r [>"),
             "unexpected end of input inside the document type declaration at byte 0");
 }
@@ -263,8 +277,8 @@ TEST(XmlPullParserInput, LargeDocumentAcrossBufferBoundaries) {
   Events expected = {"decl:xml version='1.0'", "start:root"};
   for (int i = 0; i < 700; ++i) {
     const std::string n = std::to_string(i);
-    document += "<v i='" + n + "'> " + n + "&#32;x </v><!-- -- " + n + " --><![CDATA[" + n +
-                "]]><e/>\n";
+    document +=
+        "<v i='" + n + "'> " + n + "&#32;x </v><!-- -- " + n + " --><![CDATA[" + n + "]]><e/>\n";
     expected.insert(expected.end(), {"start:v", "text:" + n, "ref:#32", "text:x", "end:v",
                                      "comment: -- " + n + " ", "cdata:" + n, "empty:e"});
   }
@@ -272,8 +286,8 @@ TEST(XmlPullParserInput, LargeDocumentAcrossBufferBoundaries) {
   expected.insert(expected.end(),
                   {"start:long", "text:" + std::string(20000, 'z'), "end:long", "end:root", "eof"});
   ASSERT_GT(document.size(), 3 * PullParser::buffer_size);
-  for (const std::size_t chunk : {std::size_t{1} << 20, std::size_t{1}, std::size_t{7},
-                                  std::size_t{8191}}) {
+  for (const std::size_t chunk :
+       {std::size_t{1} << 20, std::size_t{1}, std::size_t{7}, std::size_t{8191}}) {
     EXPECT_EQ(events_of(document, chunk), expected) << "chunk " << chunk;
   }
 }
@@ -388,10 +402,11 @@ std::string unescaped(std::string_view raw) {
 
 TEST(XmlUnescape, PredefinedEntitiesAndCharacterReferences) {
   EXPECT_EQ(unescaped("&lt;&gt;&amp;&apos;&quot;"), "<>&'\"");
-  EXPECT_EQ(unescaped("&#50;&#x54;he&#X74;a"), "error:invalid character reference &#X74; at byte 113");
+  EXPECT_EQ(unescaped("&#50;&#x54;he&#X74;a"),
+            "error:invalid character reference &#X74; at byte 113");
   EXPECT_EQ(unescaped("&#50;&#x54;h&#x65;ta"), "2Theta");
   EXPECT_EQ(unescaped("&#xe9;&#x20AC;&#128512;&#x9;"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\t");
-  EXPECT_EQ(unescaped("&amp;lt;"), "&lt;");  // one pass only
+  EXPECT_EQ(unescaped("&amp;lt;"), "&lt;");      // one pass only
   EXPECT_EQ(unescaped(" a \t b "), " a \t b ");  // no normalisation
   EXPECT_EQ(unescaped(""), "");
 }
@@ -410,7 +425,8 @@ TEST(XmlUnescape, Errors) {
   EXPECT_EQ(unescaped("&#99999999999;"),
             "error:invalid character reference &#99999999999; at byte 100");
   EXPECT_EQ(unescaped("&#x110000;"), "error:invalid character reference &#x110000; at byte 100");
-  EXPECT_EQ(unescaped("&#0;"), "error:character reference &#0; is not an XML character at byte 100");
+  EXPECT_EQ(unescaped("&#0;"),
+            "error:character reference &#0; is not an XML character at byte 100");
   EXPECT_EQ(unescaped("&#x1F;"),
             "error:character reference &#x1F; is not an XML character at byte 100");
   EXPECT_EQ(unescaped("&#xD800;"),
