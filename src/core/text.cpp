@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace morvex {
@@ -77,6 +78,44 @@ bool is_decimal_numeral(const char* p, const char* end) {
   if (p == end) return false;
   while (p < end && is_digit(*p)) ++p;
   return p == end;
+}
+
+// Powers of ten that a double holds exactly.
+constexpr std::array<double, 23> exact_powers_of_ten = [] {
+  std::array<double, 23> powers{};
+  double power = 1;
+  for (double& slot : powers) {
+    slot = power;
+    power *= 10;
+  }
+  return powers;
+}();
+
+// The common short numeral, such as 10.0125 or 1719: at most 15 digits, no exponent. Then
+// the digits and the power of ten are both exact doubles, and one IEEE division rounds the
+// quotient correctly, so the result is the one fast_float would give. False for any other
+// token, which then takes the general path (which also judges the grammar).
+bool parse_short_numeral(const char* p, const char* end, double& value) {
+  constexpr int max_digits = 15;
+  std::uint64_t digits = 0;
+  int count = 0;
+  int fraction = -1;  // digits after the ".", once one has been seen
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (is_digit(c)) {
+      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+      if (++count > max_digits) return false;
+      if (fraction >= 0) ++fraction;
+    } else if (c == '.' && fraction < 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0) return false;
+  value = static_cast<double>(digits);
+  if (fraction > 0) value /= exact_powers_of_ten[static_cast<std::size_t>(fraction)];
+  return true;
 }
 
 }  // namespace
@@ -156,6 +195,7 @@ std::optional<double> parse_double(std::string_view token) {
     return std::nullopt;
   }
 
+  if (double value; parse_short_numeral(p, end, value)) return negative ? -value : value;
   if (!is_decimal_numeral(p, end)) return std::nullopt;
   // fast_float takes no "+" but keeps a "-", which gives -0 and tiny negatives their sign.
   const char* first = negative ? p - 1 : p;
