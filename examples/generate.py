@@ -8,6 +8,7 @@ change; the output is deterministic.
 
 import math
 import pathlib
+import struct
 
 HERE = pathlib.Path(__file__).resolve().parent
 DATA = HERE / "data"
@@ -47,8 +48,45 @@ def write_csv():
     (DATA / "synthetic.csv").write_text("\n".join(lines) + "\n", encoding="utf-8")
 
 
+def bruker_raw4_bytes(start, step, intensities):
+    """A one-range Bruker RAW4.00 file: 61-byte file header, one metadata segment, the
+    160-byte range header (start, step and count at +72, +80, +88) and 4-byte data points."""
+    file_header = b"RAW4.00\x00".ljust(61, b"\x00")
+    segment = struct.pack("<II", 10, 36) + b"USER".ljust(28, b"\x00")
+    count = len(intensities)
+    range_header = bytearray(160)
+    struct.pack_into("<II", range_header, 0, 0, count)
+    struct.pack_into("<ddI", range_header, 72, start, step, count)
+    struct.pack_into("<II", range_header, 136, 4, 0)
+    data = struct.pack(f"<{count}f", *intensities)
+    return file_header + segment + bytes(range_header) + data
+
+
+def gsas_std_text(title, start, step, intensities):
+    """A GSAS STD file: start and step in hundredths, ten 8-character fields per record."""
+    count = len(intensities)
+    records = (count + 9) // 10
+    bank = f"BANK 1 {count} {records} CONST {start * 100:.2f} {step * 100:.4f} 0 0 STD"
+    lines = [title.ljust(80), bank.ljust(80)]
+    for r in range(records):
+        lines.append("".join(f"{round(y):8d}" for y in intensities[10 * r:10 * r + 10]).ljust(80))
+    return "\r\n".join(lines) + "\r\n"
+
+
+def write_bruker_raw():
+    xs, ys = synthetic_pattern()
+    (DATA / "synthetic_bruker.raw").write_bytes(bruker_raw4_bytes(xs[0], 0.05, ys))
+
+
+def write_gsas_raw():
+    xs, ys = synthetic_pattern()
+    text = gsas_std_text("synthetic pattern, GSAS STD", xs[0], 0.05, ys)
+    (DATA / "synthetic_gsas.raw").write_text(text, encoding="ascii", newline="")
+
+
 # One writer per example file; readers add theirs here.
 WRITERS = [write_xy, write_xye, write_csv]
+WRITERS += [write_bruker_raw, write_gsas_raw]
 
 
 def main():

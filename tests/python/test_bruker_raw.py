@@ -1,0 +1,162 @@
+"""Bruker RAW binary files through the public surface: the search for count, start/step and
+intensity block, its error messages, the raw sniff, and the real instrument files."""
+
+import math
+import struct
+
+import pytest
+
+import morvex
+
+FILLER = b"\xff"  # NaN as a double, too large as a count
+
+
+def singles(values):
+    return struct.pack(f"<{len(values)}f", *values)
+
+
+def ramp(n):
+    return [100.3 + k for k in range(n)]
+
+
+def search_file(values, start=10.0, step=0.02, signature=b"RAW0", count=None, trailer=b""):
+    """Signature, filler, start, step, count, a gap, then the intensities ending the file."""
+    count = len(values) if count is None else count
+    head = signature + FILLER * (16 - len(signature))
+    return head + struct.pack("<ddI", start, step, count) + FILLER * 4 + singles(values) + trailer
+
+
+def load(data):
+    return morvex.read_bytes(data, "scan.raw")
+
+
+def assert_value_error(data, message):
+    with pytest.raises(ValueError) as info:
+        load(data)
+    assert type(info.value) is ValueError
+    assert str(info.value) == message
+
+
+class TestSearch:
+    def test_axis_and_intensities(self):
+        values = ramp(20)
+        p = load(search_file(values))
+        assert p.y == [float(struct.unpack("<f", struct.pack("<f", v))[0]) for v in values]
+        assert p.x[3] == 3 * 0.02 + 10.0 == 10.06
+        assert p.x == [k * 0.02 + 10.0 for k in range(20)]
+        assert p.e is None
+
+    def test_any_version_text_after_signature(self):
+        for signature in (b"RAW", b"RAW ", b"RAW9.99", b"RAWxyz"):
+            assert len(load(search_file(ramp(12), signature=signature)).y) == 12
+
+    def test_unsampled_negative_value_is_delivered(self):
+        values = ramp(100)
+        values[1] = -5.0
+        values[98] = float("nan")
+        p = load(search_file(values))
+        assert p.y[1] == -5.0
+        assert math.isnan(p.y[98])
+
+    def test_trailing_bytes_become_part_of_block(self):
+        # The block is always the last 4*count bytes: two trailing singles shift it.
+        values = ramp(12)
+        p = load(search_file(values, trailer=singles([7.0, 8.0])))
+        assert p.y == pytest.approx(values[2:] + [7.0, 8.0])
+
+    def test_file_and_bytes_give_same_pattern(self, tmp_path):
+        data = search_file(ramp(300), start=5.0, step=0.05)
+        path = tmp_path / "scan.RAW"
+        path.write_bytes(data)
+        from_file, from_bytes = morvex.read(str(path)), load(data)
+        assert (from_file.x, from_file.y) == (from_bytes.x, from_bytes.y)
+
+
+class TestDeliberateChanges:
+    def test_copy_of_count_without_pair_is_passed_over(self):
+        # A first copy of the count that no start/step precedes, then the real one.
+        values = ramp(50)
+        data = (b"RAW\x00" + FILLER * 28 + struct.pack("<I", 50) + FILLER * 4
+                + struct.pack("<ddI", 10.0, 0.5, 50) + FILLER * 4 + singles(values))
+        p = load(data)
+        assert (p.x[0], p.x[-1]) == (10.0, 49 * 0.5 + 10.0)
+
+    def test_subnormal_start_is_not_a_pair(self):
+        # Primary pair invalid (step 0); the only other pair in the window has a subnormal
+        # start: before the change it was taken and produced a meaningless axis.
+        tiny = 5e-324
+        data = (b"RAW0" + FILLER * 4 + struct.pack("<dd", tiny, 0.02) + FILLER * 4
+                + struct.pack("<ddI", 1.0, 0.0, 20) + FILLER * 4 + singles(ramp(20)))
+        assert_value_error(data, "Failed to locate Bruker RAW start/step metadata")
+        # The same with a zero start is a valid pair.
+        data = data.replace(struct.pack("<d", tiny), struct.pack("<d", 0.0))
+        assert load(data).x[1] == 0.02
+
+    def test_step_below_a_millionth_is_not_a_pair(self):
+        assert_value_error(search_file(ramp(20), step=9e-7),
+                           "Failed to locate Bruker RAW start/step metadata")
+        assert load(search_file(ramp(20), step=1e-6)).x[1] == 1e-6 + 10.0
+
+
+class TestErrors:
+    @pytest.mark.parametrize("data", [
+        b"RAW" + b"\x00" * 28,                      # 31 bytes
+        b"raw" + b"\x00" * 100,
+        b"RAX" + b"\x00" * 100,
+        b"\x00RAW" + b"\x00" * 100,
+    ])
+    def test_unsupported_header(self, data):
+        assert_value_error(data, "Unsupported Bruker RAW header")
+
+    def test_no_data_block(self):
+        assert_value_error(b"RAW\x00" + FILLER * 200, "Failed to locate Bruker RAW data block")
+        assert_value_error(b"RAW\x00" + b"\x00" * 200, "Failed to locate Bruker RAW data block")
+
+    def test_no_start_step(self):
+        assert_value_error(search_file(ramp(20), step=0.0),
+                           "Failed to locate Bruker RAW start/step metadata")
+        # A count at offset 12 has no room for a pair before it.
+        data = b"RAW" + FILLER * 9 + struct.pack("<I", 12) + FILLER * 4 + singles(ramp(12))
+        assert_value_error(data, "Failed to locate Bruker RAW start/step metadata")
+
+    def test_missing_file_is_os_error(self, tmp_path):
+        with pytest.raises(OSError) as info:
+            morvex.read(str(tmp_path / "absent.raw"))
+        assert type(info.value) is OSError
+        assert info.value.errno is None
+
+
+class TestRawSniff:
+    """A zero byte among the first 1024 bytes means binary; one at offset 1024 does not."""
+
+    def test_zero_at_1023_is_bruker(self, tmp_path):
+        data = b"RAW" + b"x" * 1020 + b"\x00"
+        assert_value_error(data, "Failed to locate Bruker RAW data block")
+        path = tmp_path / "a.raw"
+        path.write_bytes(data)
+        with pytest.raises(ValueError, match="^Failed to locate Bruker RAW data block$"):
+            morvex.read(str(path))
+
+    def test_zero_at_1024_is_gsas(self, tmp_path):
+        data = b"RAW" + b"x" * 1021 + b"\x00"
+        assert_value_error(data, "BANK header not found in RAW file")
+        path = tmp_path / "a.raw"
+        path.write_bytes(data)
+        with pytest.raises(ValueError, match="^BANK header not found in RAW file$"):
+            morvex.read(str(path))
+
+    def test_empty_is_gsas(self):
+        assert_value_error(b"", "BANK header not found in RAW file")
+
+
+def check_against_truth(pattern, row):
+    assert len(pattern.x) == len(pattern.y) == int(row["n_points"])
+    for got, want in ((pattern.x[0], row["first_x"]), (pattern.x[-1], row["last_x"]),
+                      (pattern.y[0], row["first_y"]), (pattern.y[-1], row["last_y"])):
+        assert got == pytest.approx(float(want), rel=1e-6, abs=1e-9)
+    assert pattern.e is None
+
+
+def test_real_raw4_file(truth, realdata):
+    name = "bruker_raw/datalab_TiO2.raw"
+    check_against_truth(morvex.read(str(realdata / name)), truth[name])
