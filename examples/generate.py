@@ -9,6 +9,7 @@ change; the output is deterministic.
 import math
 import pathlib
 import struct
+import zipfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 DATA = HERE / "data"
@@ -84,9 +85,28 @@ def write_gsas_raw():
     (DATA / "synthetic_gsas.raw").write_text(text, encoding="ascii", newline="")
 
 
+def write_rasx():
+    """A Rigaku-like archive: the profile with a byte-order mark, CRLF lines and a third
+    (attenuator) column, beside the metadata entries a real file carries."""
+    xs, ys = synthetic_pattern()
+    profile = "\ufeff" + "".join(f"{x:.4f}\t{y:.1f}\t1.0000\r\n" for x, y in zip(xs, ys))
+    entries = [
+        ("root.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<RootElement />\r\n"),
+        ("Data0/MesurementConditions0.xml", "<MeasurementConditions />\r\n"),
+        ("Data0/Profile0.txt", profile),
+    ]
+    with zipfile.ZipFile(DATA / "synthetic.rasx", "w") as archive:
+        for name, text in entries:
+            # A fixed time stamp keeps the archive's bytes the same on every run.
+            info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, text.encode("utf-8"))
+
+
 # One writer per example file; readers add theirs here.
 WRITERS = [write_xy, write_xye, write_csv]
 WRITERS += [write_bruker_raw, write_gsas_raw]
+WRITERS += [write_rasx]
 
 
 def main():
