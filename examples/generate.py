@@ -103,10 +103,45 @@ def write_rasx():
             archive.writestr(info, text.encode("utf-8"))
 
 
+def write_xrdml():
+    """A PANalytical-like XRDML document (schema 1.5): one 2θ scan given by its start and end
+    positions and the intensities, beside an Omega axis and other elements a reader passes over."""
+    xs, ys = synthetic_pattern()
+    counts = " ".join(f"{round(y)}" for y in ys)
+    text = f"""<?xml version="1.0" encoding="UTF-8"?>
+<xrdMeasurements xmlns="http://www.xrdml.com/XRDMeasurement/1.5" status="Completed">
+  <sample type="To be analyzed">
+    <id>synthetic</id>
+  </sample>
+  <xrdMeasurement measurementType="Scan" status="Completed" sampleMode="Reflection">
+    <usedWavelength intended="K-Alpha 1">
+      <kAlpha1 unit="Angstrom">1.5405980</kAlpha1>
+    </usedWavelength>
+    <scan appendNumber="0" mode="Continuous" scanAxis="Gonio" status="Completed">
+      <dataPoints>
+        <positions axis="2Theta" unit="deg">
+          <startPosition>{xs[0]:.4f}</startPosition>
+          <endPosition>{xs[-1]:.4f}</endPosition>
+        </positions>
+        <positions axis="Omega" unit="deg">
+          <startPosition>{xs[0] / 2:.4f}</startPosition>
+          <endPosition>{xs[-1] / 2:.4f}</endPosition>
+        </positions>
+        <commonCountingTime unit="seconds">1.0</commonCountingTime>
+        <intensities unit="counts">{counts}</intensities>
+      </dataPoints>
+    </scan>
+  </xrdMeasurement>
+</xrdMeasurements>
+"""
+    (DATA / "synthetic.xrdml").write_text(text, encoding="utf-8")
+
+
 # One writer per example file; readers add theirs here.
 WRITERS = [write_xy, write_xye, write_csv]
 WRITERS += [write_bruker_raw, write_gsas_raw]
 WRITERS += [write_rasx]
+WRITERS += [write_xrdml]
 
 
 def main():

@@ -1,4 +1,5 @@
 // XRDML documents: the 2θ start and end positions and the intensities of the first scan.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ std::string_view local_name(std::string_view qualified) {
 // Schema 1.x documents call the measured values "intensities", schema 2.x "counts".
 bool is_intensities(std::string_view local) {
   return local == "intensities" || local == "counts";
+}
+
+bool is_ascii_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 Failure<ParseError> failure(std::string_view prefix, const xml::Error& error) {
@@ -144,12 +149,25 @@ class ScanReader {
       state_.end_position = *value;
       state_.end_found = true;
     } else if (state_.in_intensities) {
-      split_white_space(trimmed, tokens_);
+      append_intensities(trimmed);
+    }
+    return std::nullopt;
+  }
+
+  // A scan's intensities are one text of megabytes; it is split piece by piece, each cut
+  // just after an ASCII white-space byte (which never lies inside a token or inside a
+  // longer white-space character), so that the token list stays small and is reused.
+  void append_intensities(std::string_view text) {
+    constexpr std::size_t piece_size = 64 * 1024;
+    while (!text.empty()) {
+      std::size_t cut = std::min(piece_size, text.size());
+      while (cut < text.size() && !is_ascii_space(text[cut - 1])) ++cut;
+      split_white_space(text.substr(0, cut), tokens_);
       for (const std::string_view token : tokens_) {
         if (const auto value = parse_double(token)) state_.intensity_values.push_back(*value);
       }
+      text.remove_prefix(cut);
     }
-    return std::nullopt;
   }
 
   LoadResult at_end_of_input() {

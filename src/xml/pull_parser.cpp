@@ -26,6 +26,14 @@ std::string_view first_word(std::string_view text) {
   return text.substr(0, n);
 }
 
+// Built by appending: GCC 12 warns wrongly (-Wrestrict) about "literal" + std::string.
+std::string enclosed(std::string_view open, std::string_view text, std::string_view close) {
+  std::string result;
+  result.reserve(open.size() + text.size() + close.size());
+  result.append(open).append(text).append(close);
+  return result;
+}
+
 Failure<Error> error_at(std::string what, std::uint64_t offset) {
   return fail(Error{std::move(what), offset});
 }
@@ -310,14 +318,13 @@ XmlResult<Event> PullParser::read_end_tag(std::uint64_t offset) {
   std::string_view name = event_;
   while (!name.empty() && is_xml_space(name.back())) name.remove_suffix(1);
   if (name.empty()) return error_at("missing element name in an end tag", offset);
-  const auto shown = [name] { return "end tag </" + std::string(name) + ">"; };
+  const auto shown = [name] { return enclosed("end tag </", name, ">"); };
   if (open_ends_.empty()) return error_at(shown() + " without an open element", offset);
   const std::size_t last_end = open_ends_.back();
   const std::size_t last_begin = open_ends_.size() > 1 ? open_ends_[open_ends_.size() - 2] : 0;
   const std::string_view open(open_names_.data() + last_begin, last_end - last_begin);
   if (name != open) {
-    return error_at(shown() + " does not match the open element <" + std::string(open) + ">",
-                    offset);
+    return error_at(shown() + enclosed(" does not match the open element <", open, ">"), offset);
   }
   open_ends_.pop_back();
   open_names_.resize(last_begin);
@@ -436,7 +443,7 @@ XmlResult<std::optional<Attribute>> AttributeReader::next() {
   }
   if (n == 0) return error_at("attribute without a name", name_offset);
   const std::string_view name = rest_.substr(0, n);
-  const std::string quoted = "'" + std::string(name) + "'";
+  const std::string quoted = enclosed("'", name, "'");
   advance(n);
 
   skip_space();
@@ -457,10 +464,10 @@ XmlResult<std::optional<Attribute>> AttributeReader::next() {
   const Attribute attribute{name, rest_.substr(1, close - 1), offset_ + 1};
   advance(close + 1);
 
-  for (const std::string_view seen : seen_) {
-    if (seen == name) return error_at("attribute " + quoted + " repeated", name_offset);
+  // A set, not a list: a tag with very many attributes must not cost a comparison per pair.
+  if (!seen_.insert(name).second) {
+    return error_at("attribute " + quoted + " repeated", name_offset);
   }
-  seen_.push_back(name);
   return std::optional<Attribute>(attribute);
 }
 
@@ -484,7 +491,7 @@ XmlResult<std::string> unescape_value(const Attribute& attribute) {
       return error_at("reference without ';' in attribute value", offset);
     }
     const std::string_view name = raw.substr(amp + 1, semicolon - amp - 1);
-    const std::string shown = "&" + std::string(name) + ";";
+    const std::string shown = enclosed("&", name, ";");
     if (name.starts_with('#')) {
       const auto code = character_reference(name);
       if (!code) return error_at("invalid character reference " + shown, offset);

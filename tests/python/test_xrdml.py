@@ -1,6 +1,7 @@
 """XRDML documents: 2θ start and end positions and the intensities of the first complete scan."""
 
 import math
+import pathlib
 
 import pytest
 
@@ -101,6 +102,13 @@ def test_intensities_without_a_number_are_not_found():
 
 def test_any_unicode_white_space_separates_intensities():
     assert load(document(scan(values="1\u00a02\u30003\u2028"))).y == [1.0, 2.0, 3.0]
+
+
+@pytest.mark.parametrize("separator", [" ", "\n", "\u3000", " \u2003\t"])
+def test_long_intensity_lists_lose_no_token(separator):
+    values = [float(k % 977) + 0.25 for k in range(40000)]
+    text = separator.join(f"{v:.2f}" for v in values)
+    assert load(document(scan(values=text))).y == values
 
 
 def test_intensity_values_keep_their_form():
@@ -479,3 +487,11 @@ def test_real_file_cut_inside_its_counts_fails(realdata):
     expected = "^XRDML parse error: unexpected end of input inside <counts> at byte "
     with pytest.raises(ValueError, match=expected):
         morvex.read_bytes(cut, "cut.xrdml")
+
+
+
+def test_bundled_example():
+    path = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "synthetic.xrdml"
+    pattern = morvex.read(str(path))
+    assert pattern.x == axis_of(10.0, 20.0, 201)
+    assert len(pattern.y) == 201 and pattern.e is None
