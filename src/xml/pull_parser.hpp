@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/byte_source.hpp"
@@ -137,7 +138,7 @@ class AttributeReader {
  private:
   std::string_view rest_;
   std::uint64_t offset_;  // input offset of rest_[0]
-  std::vector<std::string_view> seen_;
+  std::unordered_set<std::string_view> seen_;
 };
 
 // The value with the five predefined entities and decimal or hexadecimal character
