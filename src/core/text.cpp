@@ -29,26 +29,46 @@ std::size_t white_space_length_before(const char* begin, const char* end) {
   return lead + length == end ? length : 0;
 }
 
-template <class IsSeparator>
-void split(std::string_view text, std::vector<std::string_view>& tokens, IsSeparator separator) {
+// What a single byte says about a split: most bytes decide alone. Only the lead bytes
+// 0xC2, 0xE1, 0xE2 and 0xE3 can start a white-space character outside ASCII; every other
+// byte of a multi-byte character belongs to a token.
+enum class ByteClass : unsigned char { token, separator, maybe_white_space };
+
+template <bool comma_separates>
+constexpr std::array<ByteClass, 256> byte_classes = [] {
+  std::array<ByteClass, 256> table{};
+  for (std::size_t b = 0; b < 128; ++b) {
+    if (ascii_white_space[b]) table[b] = ByteClass::separator;
+  }
+  if (comma_separates) table[','] = ByteClass::separator;
+  for (std::size_t lead : {0xC2u, 0xE1u, 0xE2u, 0xE3u}) table[lead] = ByteClass::maybe_white_space;
+  return table;
+}();
+
+template <bool comma_separates>
+void split(std::string_view text, std::vector<std::string_view>& tokens) {
+  const auto& classes = byte_classes<comma_separates>;
   tokens.clear();
   const char* p = text.data();
   const char* const end = p + text.size();
-  const char* token = nullptr;
+  const auto class_at = [&](const char* q) { return classes[static_cast<unsigned char>(*q)]; };
+  // Length of the separator at q, 0 inside a token.
+  const auto separator_at = [&](const char* q) -> std::size_t {
+    const ByteClass c = class_at(q);
+    if (c == ByteClass::token) return 0;
+    return c == ByteClass::separator ? 1 : white_space_length(q, end);
+  };
   while (p < end) {
-    const std::size_t sep = separator(p, end);
-    if (sep == 0) {
-      if (!token) token = p;
-      ++p;
-      continue;
+    for (std::size_t sep; p < end && (sep = separator_at(p)) != 0;) p += sep;
+    if (p == end) break;
+    const char* const token = p++;
+    for (;;) {
+      while (p < end && class_at(p) == ByteClass::token) ++p;
+      if (p == end || separator_at(p) != 0) break;
+      ++p;  // a lead byte that starts no white-space character
     }
-    if (token) {
-      tokens.emplace_back(token, static_cast<std::size_t>(p - token));
-      token = nullptr;
-    }
-    p += sep;
+    tokens.emplace_back(token, static_cast<std::size_t>(p - token));
   }
-  if (token) tokens.emplace_back(token, static_cast<std::size_t>(end - token));
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -96,23 +116,21 @@ constexpr std::array<double, 23> exact_powers_of_ten = [] {
 // quotient correctly, so the result is the one fast_float would give. False for any other
 // token, which then takes the general path (which also judges the grammar).
 bool parse_short_numeral(const char* p, const char* end, double& value) {
-  constexpr int max_digits = 15;
+  constexpr std::ptrdiff_t max_digits = 15;
+  // Longer tokens cannot be short numerals; the bound also keeps `digits` from overflowing.
+  if (end - p > max_digits + 1) return false;
   std::uint64_t digits = 0;
-  int count = 0;
-  int fraction = -1;  // digits after the ".", once one has been seen
-  for (; p < end; ++p) {
-    const char c = *p;
-    if (is_digit(c)) {
-      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-      if (++count > max_digits) return false;
-      if (fraction >= 0) ++fraction;
-    } else if (c == '.' && fraction < 0) {
-      fraction = 0;
-    } else {
-      return false;
-    }
+  const char* q = p;
+  for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+  std::ptrdiff_t count = q - p;
+  std::ptrdiff_t fraction = 0;
+  if (q < end && *q == '.') {
+    const char* const first = ++q;
+    for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    fraction = q - first;
+    count += fraction;
   }
-  if (count == 0) return false;
+  if (q != end || count == 0 || count > max_digits) return false;
   value = static_cast<double>(digits);
   if (fraction > 0) value /= exact_powers_of_ten[static_cast<std::size_t>(fraction)];
   return true;
@@ -162,13 +180,11 @@ std::string_view trim_white_space(std::string_view text) {
 }
 
 void split_white_space(std::string_view text, std::vector<std::string_view>& tokens) {
-  split(text, tokens, [](const char* p, const char* end) { return white_space_length(p, end); });
+  split<false>(text, tokens);
 }
 
 void split_fields(std::string_view text, std::vector<std::string_view>& tokens) {
-  split(text, tokens, [](const char* p, const char* end) -> std::size_t {
-    return *p == ',' ? 1 : white_space_length(p, end);
-  });
+  split<true>(text, tokens);
 }
 
 std::optional<double> parse_double(std::string_view token) {

@@ -2,6 +2,9 @@
 byte-order mark, and real instrument files."""
 
 import math
+import pathlib
+import subprocess
+import sys
 
 import pytest
 
@@ -158,3 +161,31 @@ class TestRealFiles:
             check_against_truth(pattern, row)
             checked += 1
         assert checked == len(rows)
+
+
+def test_memory_grows_with_points_not_with_the_file(tmp_path):
+    # 48 MB of comment lines around three points: the reader streams through its buffer,
+    # so the peak memory of a fresh process hardly moves.
+    path = tmp_path / "big_comments.xy"
+    comment = b"# " + b"c" * 998 + b"\n"
+    with path.open("wb") as f:
+        f.write(b"1 2\n")
+        for _ in range(3):
+            f.write(comment * 16_000)
+            f.write(b"3 4\n")
+    build = str(pathlib.Path(morvex.__file__).parent)
+    script = f"""
+import resource, sys
+sys.path.insert(0, {build!r})
+import morvex
+morvex.read_bytes(b"1 2\\\\n", "warm.xy")
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+pattern = morvex.read({str(path)!r})
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(len(pattern.x), after - before)
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=120, check=True)
+    points, growth_kib = map(int, out.stdout.split())
+    assert points == 4
+    assert growth_kib < 4096, f"peak memory grew by {growth_kib} KiB for a 48 MB file"
