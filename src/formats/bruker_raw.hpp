@@ -1,4 +1,4 @@
-// The search steps of the Bruker RAW reader, open to its tests.
+// The steps of the Bruker RAW reader, open to its tests.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,21 @@ struct StartStep {
   double start;
   double step;
 };
+
+// Where a range's points lie: `count` points `stride` bytes apart from `data_offset`, the
+// intensity a single at the start of each, and x = k * step + start.
+struct RangeLayout {
+  double start;
+  double step;
+  std::uint64_t count;
+  std::size_t data_offset;
+  std::size_t stride;
+};
+
+// The first range of a "RAW ", "RAW2", "RAW1.01" or "RAW4.00" file read by its header
+// structure; nothing for other versions, or when the fields do not describe a scan that
+// lies inside the input.
+std::optional<RangeLayout> read_known_header(std::string_view input);
 
 // The block with the largest count; among equal counts the lowest offset whose start/step
 // pair (the two doubles right before the count) is valid, else the lowest offset.

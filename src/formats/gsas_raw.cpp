@@ -1,5 +1,7 @@
-// GSAS powder data in text form: the first usable BANK line gives start and step, and the
-// numbers up to the next BANK line are that bank's intensities.
+// GSAS powder data in text form: the first usable BANK line gives the x axis and the data
+// layout, and the numbers up to the next BANK line are that bank's points.
+#include <cmath>
+
 #include "core/line_reader.hpp"
 #include "core/pattern.hpp"
 #include "core/text.hpp"
@@ -11,18 +13,62 @@ namespace {
 constexpr std::string_view bank_word = "BANK";
 // BANK, number, NCHAN, NREC, binning, then the coefficients: start and step come first.
 constexpr std::size_t min_header_tokens = 7;
+constexpr std::size_t points_token = 2;
+constexpr std::size_t binning_token = 4;
 constexpr std::size_t start_token = 5;
 constexpr std::size_t step_token = 6;
-// Start and step are stored in hundredths of the x unit (centidegrees of 2-theta).
+constexpr std::size_t layout_token = 9;  // after the four coefficients
+// Start and step, and FXYE positions of constant binning, are in hundredths of the x unit
+// (centidegrees of 2-theta).
 constexpr double hundredths = 100.0;
+// ALT positions are stored as 32 times the time of flight.
+constexpr double alt_position_scale = 32.0;
+
+// STD: every number is an intensity. ESD: value and uncertainty pairs. FXYE and ALT:
+// position, value and uncertainty triples.
+enum class Layout { standard, with_errors, positions, alt_positions };
 
 struct BankHeader {
-  double start;
-  double step;
+  double start = 0.0;
+  double step = 0.0;
+  Layout layout = Layout::standard;
+  double position_scale = 1.0;
+  std::optional<std::uint64_t> points;  // NCHAN, honoured by the typed layouts only
 };
 
 // Upper case at column 0 only: indented or lower-case "bank" is title or comment text.
 bool is_bank_line(std::string_view line) { return line.starts_with(bank_word); }
+
+std::optional<std::uint64_t> parse_point_count(std::string_view token) {
+  const auto value = parse_double(token);
+  // Below 2^53 every whole double converts exactly.
+  constexpr double max_exact = 9007199254740992.0;
+  if (!value || !(*value >= 1.0) || *value >= max_exact || std::floor(*value) != *value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(*value);
+}
+
+// The layout named after the coefficients; a file without one, or with another word such
+// as STD, is read by the plain rule.
+void read_layout(std::span<const std::string_view> tokens, BankHeader& header) {
+  if (tokens.size() <= layout_token) return;
+  const std::string_view word = tokens[layout_token];
+  if (word == "ESD") {
+    header.layout = Layout::with_errors;
+  } else if (word == "FXYE") {
+    header.layout = Layout::positions;
+    const std::string_view binning = tokens[binning_token];
+    // Constant binning means centidegrees; other binnings store time of flight as it is.
+    if (binning == "CONST" || binning == "CONS") header.position_scale = hundredths;
+  } else if (word == "ALT") {
+    header.layout = Layout::alt_positions;
+    header.position_scale = alt_position_scale;
+  } else {
+    return;
+  }
+  header.points = parse_point_count(tokens[points_token]);
+}
 
 Result<BankHeader, LoadError> find_header(LineReader& lines,
                                           std::vector<std::string_view>& tokens) {
@@ -34,11 +80,82 @@ Result<BankHeader, LoadError> find_header(LineReader& lines,
     if (!start) return parse_failure("Invalid start");
     const auto step = parse_double(tokens[step_token]);
     if (!step) return parse_failure("Invalid step");
-    return BankHeader{*start / hundredths, *step / hundredths};
+    BankHeader header;
+    header.start = *start / hundredths;
+    header.step = *step / hundredths;
+    read_layout(tokens, header);
+    return header;
   }
   if (lines.failed()) return fail(lines.take_error());
   return parse_failure("BANK header not found in RAW file");
 }
+
+std::size_t values_per_point(Layout layout) {
+  switch (layout) {
+    case Layout::standard:
+      return 1;
+    case Layout::with_errors:
+      return 2;
+    case Layout::positions:
+    case Layout::alt_positions:
+      return 3;
+  }
+  return 1;
+}
+
+// Deals the bank's numbers into columns by their place in the point they belong to.
+class BankColumns {
+ public:
+  explicit BankColumns(const BankHeader& header)
+      : header_(header), width_(values_per_point(header.layout)) {}
+
+  void add(double value) {
+    if (full_) return;
+    switch (header_.layout) {
+      case Layout::standard:
+        y_.push_back(value);
+        return;
+      case Layout::with_errors:
+        (place_ == 0 ? y_ : e_).push_back(value);
+        break;
+      case Layout::positions:
+      case Layout::alt_positions:
+        if (place_ == 0) {
+          x_.push_back(value / header_.position_scale);
+        } else {
+          (place_ == 1 ? y_ : e_).push_back(value);
+        }
+        break;
+    }
+    if (++place_ == width_) {
+      place_ = 0;
+      full_ = header_.points && e_.size() == *header_.points;
+    }
+  }
+
+  Pattern finish() && {
+    // A point cut short at the end of the bank is dropped.
+    if (header_.layout == Layout::standard) {
+      auto x = linear_axis(y_.size(), header_.start, header_.step);
+      return Pattern{std::move(x), std::move(y_), std::nullopt};
+    }
+    const std::size_t count = e_.size();
+    y_.resize(count);
+    if (width_ == 3) {
+      x_.resize(count);
+    } else {
+      x_ = linear_axis(count, header_.start, header_.step);
+    }
+    return Pattern{std::move(x_), std::move(y_), std::move(e_)};
+  }
+
+ private:
+  const BankHeader& header_;
+  std::size_t width_;
+  std::size_t place_ = 0;
+  bool full_ = false;  // NCHAN points read: the rest is padding or further records
+  std::vector<double> x_, y_, e_;
+};
 
 }  // namespace
 
@@ -48,20 +165,18 @@ LoadResult read_gsas_raw(ByteSource& source) {
   auto header = find_header(lines, tokens);
   if (!header) return fail(std::move(header).error());
 
-  // Every number counts, whatever its column; words among them are skipped. The next
-  // BANK line ends the bank, and nothing after it is read.
-  std::vector<double> y;
+  // Words among the numbers are skipped. The next BANK line ends the bank, and nothing
+  // after it is read.
+  BankColumns columns(header.value());
   while (const auto line = lines.next_line()) {
     if (is_bank_line(*line)) break;
     split_white_space(*line, tokens);
     for (const std::string_view token : tokens) {
-      if (const auto value = parse_double(token)) y.push_back(*value);
+      if (const auto value = parse_double(token)) columns.add(*value);
     }
   }
   if (lines.failed()) return fail(lines.take_error());
-
-  auto x = linear_axis(y.size(), header->start, header->step);
-  return Pattern{std::move(x), std::move(y), std::nullopt};
+  return std::move(columns).finish();
 }
 
 }  // namespace morvex

@@ -250,3 +250,167 @@ TEST(BrukerRawStartStep, ValidityLimits) {
 }
 
 }  // namespace
+
+namespace {
+
+using morvex::read_known_header;
+
+// Pads the file with zeros up to `offset`, so fields land where each version puts them.
+void pad_to(Bytes& b, std::size_t offset) {
+  if (b.size() < offset) b.text(std::string(offset - b.size(), '\0'));
+}
+
+Bytes version1_file(std::uint32_t steps, float step, float start) {
+  Bytes b;
+  b.text("RAW ").u32(steps).u32(0).f32(step);
+  pad_to(b, 4 + 20);
+  b.f32(start);
+  pad_to(b, 4 + 152);
+  return b.singles(ramp(steps));
+}
+
+Bytes version2_file(std::uint16_t ranges, std::uint16_t header_length, std::uint16_t steps) {
+  Bytes b;
+  b.text("RAW2");
+  b.text(std::string(1, static_cast<char>(ranges & 0xFF))).text(std::string(1, '\0'));
+  pad_to(b, 256);
+  b.text(std::string(1, static_cast<char>(header_length))).text(std::string(1, '\0'));
+  b.text(std::string(1, static_cast<char>(steps))).text(std::string(1, '\0'));
+  pad_to(b, 256 + 12);
+  b.f32(0.25f).f32(4.0f);
+  pad_to(b, 256 + header_length);
+  return b.singles(ramp(steps));
+}
+
+Bytes version3_file(std::uint32_t ranges, std::uint32_t header_length, std::uint32_t steps,
+                    double start, double step, std::uint32_t supplementary) {
+  Bytes b;
+  b.text("RAW1.01");
+  pad_to(b, 12);
+  b.u32(ranges);
+  pad_to(b, 712);
+  b.u32(header_length).u32(steps);
+  pad_to(b, 712 + 16);
+  b.f64(start);
+  pad_to(b, 712 + 176);
+  b.f64(step);
+  pad_to(b, 712 + 256);
+  b.u32(supplementary);
+  pad_to(b, 712 + 304 + supplementary);
+  return b.singles(ramp(steps));
+}
+
+struct Version4 {
+  std::uint32_t range_type = 0;
+  std::uint32_t segment_length = 36;
+  std::uint32_t steps = 30;
+  std::uint32_t bytes_per_point = 4;
+  std::uint32_t extra = 0;
+  double start = 5.0, step = 0.1;
+
+  Bytes file() const {
+    Bytes b;
+    b.text("RAW4.00");
+    pad_to(b, 61);
+    b.u32(10).u32(segment_length);  // one metadata segment
+    pad_to(b, 61 + segment_length);
+    const std::size_t range = b.size();
+    b.u32(range_type);
+    pad_to(b, range + 72);
+    b.f64(start).f64(step).u32(steps);
+    pad_to(b, range + 136);
+    b.u32(bytes_per_point).u32(extra);
+    pad_to(b, range + 160 + extra);
+    for (float v : ramp(steps)) {
+      b.f32(v);
+      b.text(std::string(std::max(bytes_per_point, 4u) - 4, '\x7f'));  // rest of the point
+    }
+    return b;
+  }
+};
+
+TEST(BrukerRawHeader, Version1) {
+  const Bytes b = version1_file(20, 0.04f, 4.98f);
+  const auto range = read_known_header(b.str());
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->count, 20u);
+  EXPECT_EQ(range->start, static_cast<double>(4.98f));
+  EXPECT_EQ(range->step, static_cast<double>(0.04f));
+  EXPECT_EQ(range->data_offset, 156u);
+  EXPECT_EQ(range->stride, 4u);
+  EXPECT_FALSE(read_known_header(version1_file(0, 0.04f, 4.98f).str()));
+  EXPECT_FALSE(read_known_header(version1_file(20, 0.0f, 4.98f).str()));
+  EXPECT_FALSE(read_known_header(version1_file(20, 0.04f, std::nanf("")).str()));
+}
+
+TEST(BrukerRawHeader, Version2) {
+  const auto range = read_known_header(version2_file(1, 64, 12).str());
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->count, 12u);
+  EXPECT_EQ(range->start, 4.0);
+  EXPECT_EQ(range->step, 0.25);
+  EXPECT_EQ(range->data_offset, 256u + 64u);
+  EXPECT_TRUE(read_known_header(version2_file(1, 49, 12).str()));
+  EXPECT_FALSE(read_known_header(version2_file(1, 48, 12).str()));  // too short for its fields
+  EXPECT_FALSE(read_known_header(version2_file(0, 64, 12).str()));  // no range
+}
+
+TEST(BrukerRawHeader, Version3) {
+  const auto range = read_known_header(version3_file(3, 304, 25, 10.0, 0.1, 40).str());
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->count, 25u);
+  EXPECT_EQ(range->start, 10.0);
+  EXPECT_EQ(range->step, 0.1);
+  EXPECT_EQ(range->data_offset, 712u + 304u + 40u);
+  EXPECT_FALSE(read_known_header(version3_file(3, 303, 25, 10.0, 0.1, 0).str()));
+  EXPECT_FALSE(read_known_header(version3_file(0, 304, 25, 10.0, 0.1, 0).str()));
+  EXPECT_FALSE(read_known_header(version3_file(1, 304, 25, 10.0, -0.0, 0).str()));
+  EXPECT_FALSE(read_known_header(version3_file(1, 304, 25, INFINITY, 0.1, 0).str()));
+  // The intensities would run past the end of the input.
+  std::string cut = version3_file(1, 304, 25, 10.0, 0.1, 0).str();
+  cut.pop_back();
+  EXPECT_FALSE(read_known_header(cut));
+}
+
+TEST(BrukerRawHeader, Version4) {
+  Version4 v;
+  auto range = read_known_header(v.file().str());
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->count, 30u);
+  EXPECT_EQ(range->start, 5.0);
+  EXPECT_EQ(range->step, 0.1);
+  EXPECT_EQ(range->data_offset, 61u + 36u + 160u);
+  EXPECT_EQ(range->stride, 4u);
+
+  v.range_type = 160;
+  v.bytes_per_point = 8;
+  v.extra = 24;
+  range = read_known_header(v.file().str());
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->data_offset, 61u + 36u + 160u + 24u);
+  EXPECT_EQ(range->stride, 8u);
+}
+
+TEST(BrukerRawHeader, Version4Untrusted) {
+  const auto untrusted = [](auto change) {
+    Version4 v;
+    change(v);
+    return !read_known_header(v.file().str());
+  };
+  EXPECT_TRUE(untrusted([](Version4& v) { v.range_type = 7; }));       // segments run out
+  EXPECT_TRUE(untrusted([](Version4& v) { v.segment_length = 7; }));   // would not advance
+  EXPECT_TRUE(untrusted([](Version4& v) { v.bytes_per_point = 3; }));
+  EXPECT_TRUE(untrusted([](Version4& v) { v.steps = 0; }));
+  EXPECT_TRUE(untrusted([](Version4& v) { v.step = 0.0; }));
+  EXPECT_FALSE(untrusted([](Version4& v) { v.segment_length = 8; }));
+}
+
+TEST(BrukerRawHeader, OtherVersionsAreNotRead) {
+  for (const char* signature : {"RAW0", "RAW3", "RAW1", "RAW4.01", "RAW\x00"}) {
+    Bytes b;
+    b.text(std::string_view(signature, 4)).filler(2000);
+    EXPECT_FALSE(read_known_header(b.str())) << signature;
+  }
+}
+
+}  // namespace

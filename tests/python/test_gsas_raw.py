@@ -104,3 +104,97 @@ class TestData:
         a, b = morvex.read(str(path)), load(data)
         assert (a.x, a.y) == (b.x, b.y)
         assert len(a.y) == 5000
+
+
+class TestTypedLayouts:
+    def test_esd_pairs_give_y_and_e(self):
+        p = load(b"BANK 1 3 1 CONST 1000 2 0 0 ESD\n10 1 20 2\n30 3 0 0 0 0\n")
+        assert p.y == [10.0, 20.0, 30.0]
+        assert p.e == [1.0, 2.0, 3.0]
+        assert p.x == [k * 0.02 + 10.0 for k in range(3)]
+
+    def test_fxye_constant_binning_in_centidegrees(self):
+        for binning in (b"CONST", b"CONS"):
+            p = load(b"BANK 1 2 2 " + binning + b" 500 1 0 0 FXYE\n500 7 0.5\n501 8 0.6\n")
+            assert (p.x, p.y, p.e) == ([5.0, 5.01], [7.0, 8.0], [0.5, 0.6])
+
+    def test_fxye_other_binning_keeps_time_of_flight(self):
+        p = load(b"BANK 1 2 2 SLOG 1000 2 0 0 FXYE\n2500.5 7 0.5\n2600 8 0.6\n")
+        assert p.x == [2500.5, 2600.0]
+
+    def test_alt_positions_are_divided_by_32(self):
+        p = load(b"BANK 1 2 1 RALF 81743 65 81743 0.0008 ALT\n81743 2988 83 81808 3159 84\n")
+        assert (p.x, p.y, p.e) == ([81743 / 32, 81808 / 32], [2988.0, 3159.0], [83.0, 84.0])
+
+    def test_nchan_ends_the_points(self):
+        data = b"BANK 1 2 1 CONST 0 1 0 0 ESD\n1 2 3 4\n5 6 7 8\n"
+        p = load(data)
+        assert (p.y, p.e) == ([1.0, 3.0], [2.0, 4.0])
+
+    @pytest.mark.parametrize("nchan", [b"0", b"-2", b"2.5", b"abc", b"nan"])
+    def test_unusable_nchan_keeps_every_point(self, nchan):
+        p = load(b"BANK 1 " + nchan + b" 1 CONST 0 1 0 0 ESD\n1 2 3 4 5 6\n")
+        assert p.y == [1.0, 3.0, 5.0]
+
+    def test_cut_point_and_words_are_dropped(self):
+        p = load(b"BANK 1 9 1 CONST 0 1 0 0 FXYE\n100 7 x 0.5\n200 8\n")
+        assert (p.x, p.y, p.e) == ([1.0], [7.0], [0.5])
+
+    @pytest.mark.parametrize("word", [b"STD", b"esd", b"XYE", b"ESDX"])
+    def test_other_words_keep_every_number_an_intensity(self, word):
+        p = load(b"BANK 1 2 1 CONST 0 1 0 0 " + word + b"\n1 2 3 4 5\n")
+        assert p.y == [1.0, 2.0, 3.0, 4.0, 5.0]
+        assert p.e is None
+
+    def test_empty_typed_bank(self):
+        p = load(b"BANK 1 5 1 CONST 0 1 0 0 ESD\n")
+        assert (p.x, p.y, p.e) == ([], [], [])
+
+
+def check_against_truth(pattern, row):
+    assert len(pattern.x) == len(pattern.y) == int(row["n_points"])
+    for got, want in ((pattern.x[0], row["first_x"]), (pattern.x[-1], row["last_x"]),
+                      (pattern.y[0], row["first_y"]), (pattern.y[-1], row["last_y"])):
+        assert got == pytest.approx(float(want), rel=1e-6, abs=1e-9)
+    assert (pattern.e is not None) == (row["has_uncertainty_column"] == "yes")
+
+
+class TestRealFiles:
+    """The real files carry extensions other than .raw (gsas, fxye, XRA, CWN, gss), which
+    choose no reader; their bytes are read here under a .raw name."""
+
+    def test_own_extensions_choose_no_reader(self, realdata):
+        with pytest.raises(ValueError, match="^Unknown format$"):
+            morvex.read(str(realdata / "gsas" / "11bmb_8714.fxye"))
+
+    @pytest.mark.parametrize("name", ["11bmb_8714.fxye", "gem05984.gss"])
+    def test_typed_layouts_match(self, truth, realdata, name):
+        key = "gsas/" + name
+        check_against_truth(load((realdata / key).read_bytes()), truth[key])
+
+    @pytest.mark.parametrize("name, points", [
+        # STD: every number counts, so zero padding and records past NCHAN become points.
+        ("105870-pe-GaPO4_ed.gsas", 2260),
+        ("FAP.XRA", 5760),
+        ("PBSO4.XRA", 6010),
+        # No layout word and a counter before each value: the counters count as well.
+        ("PBSO4.CWN", 5100),
+        ("garnet.raw", 4890),
+    ])
+    def test_standard_layout_counts_every_number(self, truth, realdata, name, points):
+        key = "gsas/" + name
+        p = load((realdata / key).read_bytes())
+        assert len(p.y) == points != int(truth[key]["n_points"])
+        assert p.x[0] == pytest.approx(float(truth[key]["first_x"]))
+
+    def test_title_with_zero_byte_goes_to_bruker_reader(self, truth, realdata):
+        # LaMnO3_50k.gsas holds a zero byte in its title line, so the sniff takes it for a
+        # binary file; the title is not valid UTF-8 either. With the title line replaced,
+        # the ESD bank reads as the truth says.
+        key = "gsas/LaMnO3_50k.gsas"
+        data = (realdata / key).read_bytes()
+        with pytest.raises(ValueError, match="^Unsupported Bruker RAW header$"):
+            load(data)
+        with pytest.raises(OSError, match="^stream did not contain valid UTF-8$"):
+            load(data.replace(b"\x00", b" "))
+        check_against_truth(load(b"title" + data[data.index(b"\r\n"):]), truth[key])
