@@ -162,6 +162,18 @@ TEST(NumberParserRounding, LongMantissas) {
   expect_bits("0." + std::string(300, '0') + "1e301", 1.0);
 }
 
+TEST(NumberParserRounding, LargeExponentsOffsetByLongNumerals) {
+  // 70000 zeros after the full stop and an exponent past 65536 that brings the value back:
+  // the result is the correctly rounded value of the whole numeral, not one computed from
+  // an exponent cut short.
+  const std::string zeros(70000, '0');
+  expect_bits("0." + zeros + "1e70001", 1.0);
+  expect_bits("-0." + zeros + "15e70001", -1.5);
+  expect_bits("1" + zeros + "e-70000", 1.0);
+  expect_bits("0." + zeros + "1e70310", infinity);
+  expect_bits("1" + zeros + "e-70400", 0.0);
+}
+
 TEST(NumberParserRounding, ThousandDigitNumeralsMatchStrtod) {
   std::mt19937_64 random(20240601);
   std::uniform_int_distribution<int> digit('0', '9');

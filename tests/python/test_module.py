@@ -333,6 +333,9 @@ import morvex
 p = morvex.read({str(data)!r})
 q = morvex.read_bytes(open({str(data)!r}, 'rb').read(), 'x.xye')
 assert (p.x, p.y, p.e) == (q.x, q.y, q.e)
+assert morvex.read.__text_signature__ == '(path)'
+assert morvex.read_bytes.__text_signature__ == '(data, filename)'
+assert morvex.__all__ == ['Pattern', 'read', 'read_bytes']
 print(sys.version_info[:2], morvex.__file__.endswith('morvex.abi3.so'), p.x, p.y, p.e)
 """
     out = subprocess.run([python, "-c", script], capture_output=True, text=True, timeout=120)
