@@ -25,7 +25,7 @@ import morvex  # noqa: E402
 import numpy  # noqa: E402
 
 POINTS = 1_000_000
-REPEATS = 7
+REPEATS = 11
 TARGET = 2.5
 NAMESPACE = "http://www.xrdml.com/XRDMeasurement/1.5"
 
@@ -80,14 +80,17 @@ def with_elementtree(path):
     return x.tolist(), y.tolist()
 
 
-def median_time(function, path):
-    times = []
+def median_times(functions, path):
+    """Median seconds per function; the calls alternate, so that a change in the machine's
+    load during the run falls on all contenders alike."""
+    times = [[] for _ in functions]
     for _ in range(REPEATS):
-        gc.collect()
-        start = time.perf_counter()
-        function(path)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for function, spent in zip(functions, times):
+            gc.collect()
+            start = time.perf_counter()
+            function(path)
+            spent.append(time.perf_counter() - start)
+    return [statistics.median(spent) for spent in times]
 
 
 def agree(ours, theirs):
@@ -107,12 +110,10 @@ def main():
     if not agree(with_morvex(path), with_elementtree(path)):
         sys.exit("the contenders disagree on the data; timing would be meaningless")
 
+    ours, theirs = median_times([with_morvex, with_elementtree], path)
     cases = [
-        {"name": "morvex.read + x + y", "median_s": median_time(with_morvex, path)},
-        {
-            "name": "ElementTree + numpy.fromstring + tolist",
-            "median_s": median_time(with_elementtree, path),
-        },
+        {"name": "morvex.read + x + y", "median_s": ours},
+        {"name": "ElementTree + numpy.fromstring + tolist", "median_s": theirs},
     ]
     ratio = cases[1]["median_s"] / cases[0]["median_s"]
     ratios = [
