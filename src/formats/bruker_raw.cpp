@@ -99,10 +99,11 @@ LoadResult read_points(std::string_view input, const RangeLayout& range) {
   if (!fits(input, range.data_offset, range.count, range.stride, single_size)) {
     return parse_failure("Bruker RAW intensity data truncated");
   }
-  std::vector<double> y(range.count);
+  std::vector<double> y;
+  y.reserve(range.count);  // no zero fill of memory that is written at once
   const char* point = input.data() + range.data_offset;
   for (std::uint64_t k = 0; k < range.count; ++k, point += range.stride) {
-    y[k] = static_cast<double>(load_le<float>(point));
+    y.push_back(static_cast<double>(load_le<float>(point)));
   }
   return Pattern{linear_axis(y.size(), range.start, range.step), std::move(y), std::nullopt};
 }
