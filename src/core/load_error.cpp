@@ -16,7 +16,11 @@ std::string describe_errno(int code) {
   // strerror_r in its GNU form may return a static string rather than fill the buffer.
   char buffer[256];
   const char* text = strerror_r(code, buffer, sizeof buffer);
-  return std::string(text) + " (os error " + std::to_string(code) + ")";
+  std::string message(text);
+  message += " (os error ";
+  message += std::to_string(code);
+  message += ')';
+  return message;
 }
 
 }  // namespace
@@ -24,13 +28,15 @@ std::string describe_errno(int code) {
 std::string IoError::message() const { return os_code_ != 0 ? describe_errno(os_code_) : text_; }
 
 std::string ZipError::message() const {
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
+  const auto prefixed = [this](std::string prefix) { return prefix.append(detail); };
   switch (error_class) {
     case Class::io:
-      return "i/o error: " + detail;
+      return prefixed("i/o error: ");
     case Class::invalid_archive:
-      return "invalid Zip archive: " + detail;
+      return prefixed("invalid Zip archive: ");
     case Class::unsupported_archive:
-      return "unsupported Zip archive: " + detail;
+      return prefixed("unsupported Zip archive: ");
     case Class::file_not_found:
       return "specified file not found in archive";
     case Class::invalid_password:
@@ -46,7 +52,7 @@ std::string LoadError::message() const {
           [](const ZipError& e) { return e.message(); },
           [](const ParseError& e) { return e.text; },
           [](const UnknownFormat&) { return std::string("Unknown format"); },
-          [](const EntryNotFound& e) { return "File not found in archive: " + e.name; },
+          [](const EntryNotFound& e) { return std::string("File not found in archive: ") + e.name; },
       },
       value_);
 }
