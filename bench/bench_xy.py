@@ -36,7 +36,7 @@ import morvex  # noqa: E402
 import numpy  # noqa: E402
 
 POINTS = 1_000_000
-REPEATS = 7
+REPEATS = 9
 FLOOR_TARGET = 1.5
 NUMPY_TARGET = 2.5
 
@@ -73,7 +73,7 @@ def numpy_lists(path):
     return table[:, 0].tolist(), table[:, 1].tolist(), table[:, 2].tolist()
 
 
-def median_time(function, path):
+def timings(function, path):
     times = []
     for _ in range(REPEATS):
         gc.collect()
@@ -81,7 +81,7 @@ def median_time(function, path):
         result = function(path)
         times.append(time.perf_counter() - start)
         del result
-    return statistics.median(times)
+    return times
 
 
 def floor_time(path):
@@ -107,12 +107,18 @@ def main():
         sys.exit("the contenders disagree on the data; timing would be meaningless")
     del ours, theirs
 
-    cases = [
-        {"name": "(a) morvex.read", "median_s": median_time(read_alone, path)},
-        {"name": "(b) morvex.read + x, y, e lists", "median_s": median_time(read_with_lists, path)},
-        {"name": "(c) numpy.loadtxt + tolist", "median_s": median_time(numpy_lists, path)},
-        {"name": "(d) floor: read + fast_float (C++)", "median_s": floor_time(path)},
-    ]
+    best = {}
+    cases = []
+    for name, function in (("(a) morvex.read", read_alone),
+                           ("(b) morvex.read + x, y, e lists", read_with_lists),
+                           ("(c) numpy.loadtxt + tolist", numpy_lists)):
+        times = timings(function, path)
+        best[name] = min(times)
+        cases.append({"name": name, "median_s": statistics.median(times)})
+    # The floor times itself and reports only its best run.
+    floor = floor_time(path)
+    cases.append({"name": "(d) floor: read + fast_float (C++)", "median_s": floor})
+    best[cases[-1]["name"]] = floor
     a, b, c, d = (case["median_s"] for case in cases)
     ratios = [
         {"name": "(a) / (d)", "value": a / d, "target": FLOOR_TARGET, "higher_is_better": False},
@@ -121,10 +127,10 @@ def main():
 
     size = os.path.getsize(path) / 1e6
     print(f"XY/XYE, {POINTS:,} points ({size:.1f} MB), median of {REPEATS}\n")
-    print("| case | median (s) |")
-    print("|---|---|")
+    print("| case | median (s) | best (s) |")
+    print("|---|---|---|")
     for case in cases:
-        print(f"| {case['name']} | {case['median_s']:.3f} |")
+        print(f"| {case['name']} | {case['median_s']:.3f} | {best[case['name']]:.3f} |")
     print()
     print("| ratio | value | target | |")
     print("|---|---|---|---|")

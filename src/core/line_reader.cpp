@@ -74,15 +74,18 @@ bool LineReader::refill() {
   }
   end_ = got.value();
   if (end_ == 0) at_end_ = true;
+  // One check per buffer spares the per-line check for the common plain-ASCII file.
+  buffer_ascii_ = all_ascii(reinterpret_cast<const unsigned char*>(buffer_.data()), end_);
   return end_ > 0;
 }
 
-std::optional<std::string_view> LineReader::finish(std::string_view line, bool terminated) {
+std::optional<std::string_view> LineReader::finish(std::string_view line, bool terminated,
+                                                   bool known_ascii) {
   if (at_start_) {
     at_start_ = false;
     if (line.starts_with(byte_order_mark)) line.remove_prefix(byte_order_mark.size());
   }
-  if (!is_valid_utf8(line)) {
+  if (!known_ascii && !is_valid_utf8(line)) {
     error_ = IoError::invalid_utf8();
     at_end_ = true;
     begin_ = end_ = 0;
@@ -102,7 +105,7 @@ std::optional<std::string_view> LineReader::next_line() {
   if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {
     const auto length = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
     begin_ += length + 1;
-    return finish(std::string_view(start, length), true);
+    return finish(std::string_view(start, length), true, buffer_ascii_);
   }
 
   // The line crosses the buffer's end: gather it in the reused line buffer.
@@ -113,12 +116,12 @@ std::optional<std::string_view> LineReader::next_line() {
       const auto length = static_cast<std::size_t>(static_cast<const char*>(nl) - chunk);
       long_line_.append(chunk, length);
       begin_ = length + 1;
-      return finish(long_line_, true);
+      return finish(long_line_, true, false);
     }
     long_line_.append(chunk, end_);
   }
   if (error_) return std::nullopt;
-  return finish(long_line_, false);
+  return finish(long_line_, false, false);
 }
 
 }  // namespace morvex

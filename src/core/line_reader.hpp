@@ -31,7 +31,8 @@ class LineReader {
 
  private:
   bool refill();
-  std::optional<std::string_view> finish(std::string_view line, bool terminated);
+  std::optional<std::string_view> finish(std::string_view line, bool terminated,
+                                         bool known_ascii);
 
   ByteSource& source_;
   std::array<char, buffer_size> buffer_;
@@ -39,6 +40,7 @@ class LineReader {
   std::size_t end_ = 0;
   bool at_end_ = false;
   bool at_start_ = true;
+  bool buffer_ascii_ = false;  // the bytes of the last refill are all ASCII, hence valid UTF-8
   std::string long_line_;  // reused for lines that cross a buffer boundary
   std::optional<IoError> error_;
 };
