@@ -35,6 +35,7 @@ MODULE_DIR = str(pathlib.Path(morvex.__file__).resolve().parent)
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 MB = 1024 * 1024
+GSAS_HEADER = b"BANK 1 4 1 CONST 1000.00 2.00 0 0 STD\n"
 
 
 def reader_missing(extension, probe=b""):
@@ -150,16 +151,18 @@ def test_rasx_bomb_memory_follows_points_kept_not_text(inflating_rasx):
 
 # --- Long lines and long numbers --------------------------------------------------------
 
-@pytest.mark.parametrize("extension", ["xy", "csv"])
-def test_one_line_of_100_mb_holding_one_number(tmp_path, extension):
+@pytest.mark.parametrize("extension,prefix,x", [
+    pytest.param("xy", b"1 ", [1.0], id="xy"), pytest.param("csv", b"1,", [1.0], id="csv"),
+    pytest.param("raw", GSAS_HEADER, [10.0], marks=needs_gsas, id="gsas")])
+def test_one_line_of_100_mb_holding_one_number(tmp_path, extension, prefix, x):
     path = tmp_path / ("long." + extension)
-    path.write_bytes(b"1 " + b"2" * (100 * MB))
+    path.write_bytes(prefix + b"2" * (100 * MB))
     result = run_child("""
         base = peak_mb()
         p = morvex.read(path)
         print(json.dumps({"x": p.x, "y": repr(p.y), "growth": peak_mb() - base}))
         """, path=str(path))
-    assert result["x"] == [1.0] and result["y"] == "[inf]"
+    assert result["x"] == x and result["y"] == "[inf]"
     if not SANITIZED:
         # One line kept whole (with the slack of its growth), and nothing in proportion
         # to its digits besides.
@@ -208,6 +211,14 @@ def assert_long_numbers(values):
 def test_numbers_with_a_million_digits_in_columns(extension, separator):
     p = morvex.read_bytes(long_number_lines(separator).encode(), "long." + extension)
     assert p.x == [float(i) for i in range(len(LONG_NUMBERS))]
+    assert_long_numbers(p.y)
+
+
+@needs_gsas
+def test_numbers_with_a_million_digits_in_gsas_data():
+    data = GSAS_HEADER + "\n".join(token for token, _ in LONG_NUMBERS).encode()
+    p = morvex.read_bytes(data, "long.raw")
+    assert p.x[:2] == [10.0, 10.02]
     assert_long_numbers(p.y)
 
 
@@ -266,8 +277,9 @@ def test_bruker_five_million_points_among_dense_in_range_counts(tmp_path):
     (b"<a>" * MILLION + xrdml_bytes(b"1 2 3").split(b"?>", 1)[1], [10.0, 15.0, 20.0]),
     (b"<a>" * MILLION, "XRDML missing 2Theta start position"),
     (b"<a>" * MILLION + b"</b>", "XRDML parse error: "),
-    (b"<positions axis='2Theta'>" * MILLION + b"<startPosition>1", "XRDML missing 2Theta end position"),
-])
+    (b"<positions axis='2Theta'>" * MILLION + b"<startPosition>1",
+     "XRDML missing 2Theta end position"),
+], ids=["closed", "left-open", "no-scan", "mismatched-end", "deep-positions"])
 def test_xrdml_nested_a_million_elements_deep(document, outcome):
     if isinstance(outcome, list):
         assert morvex.read_bytes(document, "deep.xrdml").x == outcome
@@ -401,6 +413,8 @@ STARVED_LOADS = [
     ("csv", lambda p: p.write_bytes(b"1,2,3\n" * 12_000_000), 200, None),
     ("rasx", lambda p: write_rasx_points(p, 20_000_000), 200, needs_rasx),
     ("xrdml", lambda p: p.write_bytes(xrdml_bytes(b"7 " * 20_000_000)), 200, needs_xrdml),
+    ("gsas.raw", lambda p: p.write_bytes(GSAS_HEADER + b"1 2 3 4\n" * 10_000_000), 200,
+     needs_gsas),
     ("raw", lambda p: write_bruker(p, 5_000_000), 60, needs_bruker),
 ]
 
@@ -418,7 +432,7 @@ def test_out_of_memory_is_memory_error_and_leaks_nothing(tmp_path, extension, wr
     # A reader that holds its whole input may fail to get room for it: that is the one
     # out-of-memory case with a message of its own.
     expected = [{"error": "MemoryError", "message": ""}]
-    if extension == "raw" and by_path:
+    if extension == "raw" and by_path:  # the Bruker reader
         expected.append({"error": "OSError", "message": "out of memory"})
     assert result["first"] in expected, result
     assert all(later == result["first"] for later in result["later"]), result
