@@ -40,7 +40,7 @@ print("morvex", importlib.metadata.version("morvex"), "from", where)
 PY
 
 echo "== Python suite against the installed module"
-MORVEX_INSTALLED=1 "$py" -m pytest -q -p no:cacheprovider "$root/tests/python"
+MORVEX_INSTALLED=1 "$py" -m pytest -q -rs -p no:cacheprovider "$root/tests/python"
 
 echo "== stubtest"
 "$py" -m mypy.stubtest morvex
