@@ -45,12 +45,10 @@ constexpr std::array<ByteClass, 256> byte_classes = [] {
   return table;
 }();
 
+// The next token at or after p, or an empty view at the end; p is left just after it.
 template <bool comma_separates>
-void split(std::string_view text, std::vector<std::string_view>& tokens) {
+std::string_view next_token(const char*& p, const char* const end) {
   const auto& classes = byte_classes<comma_separates>;
-  tokens.clear();
-  const char* p = text.data();
-  const char* const end = p + text.size();
   const auto class_at = [&](const char* q) { return classes[static_cast<unsigned char>(*q)]; };
   // Length of the separator at q, 0 inside a token.
   const auto separator_at = [&](const char* q) -> std::size_t {
@@ -58,16 +56,26 @@ void split(std::string_view text, std::vector<std::string_view>& tokens) {
     if (c == ByteClass::token) return 0;
     return c == ByteClass::separator ? 1 : white_space_length(q, end);
   };
-  while (p < end) {
-    for (std::size_t sep; p < end && (sep = separator_at(p)) != 0;) p += sep;
-    if (p == end) break;
-    const char* const token = p++;
-    for (;;) {
-      while (p < end && class_at(p) == ByteClass::token) ++p;
-      if (p == end || separator_at(p) != 0) break;
-      ++p;  // a lead byte that starts no white-space character
-    }
-    tokens.emplace_back(token, static_cast<std::size_t>(p - token));
+  for (std::size_t sep; p < end && (sep = separator_at(p)) != 0;) p += sep;
+  if (p == end) return {};
+  const char* const token = p++;
+  for (;;) {
+    while (p < end && class_at(p) == ByteClass::token) ++p;
+    if (p == end || separator_at(p) != 0) break;
+    ++p;  // a lead byte that starts no white-space character
+  }
+  return std::string_view(token, static_cast<std::size_t>(p - token));
+}
+
+template <bool comma_separates>
+void split(std::string_view text, std::vector<std::string_view>& tokens, std::size_t max_tokens) {
+  tokens.clear();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (tokens.size() < max_tokens) {
+    const std::string_view token = next_token<comma_separates>(p, end);
+    if (token.empty()) break;
+    tokens.push_back(token);
   }
 }
 
@@ -179,12 +187,22 @@ std::string_view trim_white_space(std::string_view text) {
   return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
-void split_white_space(std::string_view text, std::vector<std::string_view>& tokens) {
-  split<false>(text, tokens);
+void split_white_space(std::string_view text, std::vector<std::string_view>& tokens,
+                       std::size_t max_tokens) {
+  split<false>(text, tokens, max_tokens);
 }
 
-void split_fields(std::string_view text, std::vector<std::string_view>& tokens) {
-  split<true>(text, tokens);
+void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
+                  std::size_t max_tokens) {
+  split<true>(text, tokens, max_tokens);
+}
+
+std::string_view next_white_space_token(std::string_view& rest) {
+  const char* p = rest.data();
+  const char* const end = p + rest.size();
+  const std::string_view token = next_token<false>(p, end);
+  rest = std::string_view(p, static_cast<std::size_t>(end - p));
+  return token;
 }
 
 std::optional<double> parse_double(std::string_view token) {

@@ -2,6 +2,7 @@
 // and the row rule of the column readers.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -16,9 +17,20 @@ std::size_t white_space_length(const char* p, const char* end);
 std::string_view trim_white_space(std::string_view text);
 
 // Tokens are views into `text`; `tokens` is cleared first and reused to save allocations.
-void split_white_space(std::string_view text, std::vector<std::string_view>& tokens);
+// Splitting stops after `max_tokens`: a reader that uses only the leading columns then holds
+// no view per token of a line that may be megabytes long.
+void split_white_space(std::string_view text, std::vector<std::string_view>& tokens,
+                       std::size_t max_tokens = SIZE_MAX);
 // Like split_white_space, but "," separates too; empty fields vanish.
-void split_fields(std::string_view text, std::vector<std::string_view>& tokens);
+void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
+                  std::size_t max_tokens = SIZE_MAX);
+
+// Takes the first white-space-separated token off the front of `rest`; an empty view when
+// none is left. For texts whose every token is used one at a time.
+std::string_view next_white_space_token(std::string_view& rest);
+
+// push_row reads no further than this: position, intensity, uncertainty.
+constexpr std::size_t row_columns = 3;
 
 // The whole token as a decimal number: optional sign, then digits with an optional "." and
 // fraction and an optional exponent, or one of INF, INFINITY, NAN in any case. Correctly

@@ -170,8 +170,9 @@ LoadResult read_gsas_raw(ByteSource& source) {
   BankColumns columns(header.value());
   while (const auto line = lines.next_line()) {
     if (is_bank_line(*line)) break;
-    split_white_space(*line, tokens);
-    for (const std::string_view token : tokens) {
+    // Token by token: a bank may be one line of millions of numbers.
+    std::string_view rest = *line;
+    for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {
       if (const auto value = parse_double(token)) columns.add(*value);
     }
   }

@@ -235,7 +235,7 @@ LoadResult read_profile(zip_file_t* entry) {
   while (const auto line = lines.next_line()) {
     const std::string_view trimmed = trim_white_space(*line);
     if (trimmed.empty()) continue;
-    split_white_space(trimmed, tokens);
+    split_white_space(trimmed, tokens, 2);  // position and intensity only
     if (tokens.size() < 2) continue;
     const auto position = parse_double(tokens[0]);
     const auto intensity = parse_double(tokens[1]);

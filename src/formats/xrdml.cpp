@@ -40,10 +40,6 @@ bool is_intensities(std::string_view local) {
   return local == "intensities" || local == "counts";
 }
 
-bool is_ascii_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 Failure<ParseError> failure(std::string_view prefix, const xml::Error& error) {
   return parse_failure(std::string(prefix) + error.description());
 }
@@ -154,19 +150,11 @@ class ScanReader {
     return std::nullopt;
   }
 
-  // A scan's intensities are one text of megabytes; it is split piece by piece, each cut
-  // just after an ASCII white-space byte (which never lies inside a token or inside a
-  // longer white-space character), so that the token list stays small and is reused.
+  // A scan's intensities are one text of megabytes: taken token by token, so that no list
+  // of views over the whole text is built.
   void append_intensities(std::string_view text) {
-    constexpr std::size_t piece_size = 64 * 1024;
-    while (!text.empty()) {
-      std::size_t cut = std::min(piece_size, text.size());
-      while (cut < text.size() && !is_ascii_space(text[cut - 1])) ++cut;
-      split_white_space(text.substr(0, cut), tokens_);
-      for (const std::string_view token : tokens_) {
-        if (const auto value = parse_double(token)) state_.intensity_values.push_back(*value);
-      }
-      text.remove_prefix(cut);
+    for (std::string_view token; !(token = next_white_space_token(text)).empty();) {
+      if (const auto value = parse_double(token)) state_.intensity_values.push_back(*value);
     }
   }
 
@@ -191,7 +179,6 @@ class ScanReader {
 
   xml::PullParser parser_;
   XrdmlScanState state_;
-  std::vector<std::string_view> tokens_;
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 namespace morvex {
 namespace {
 
-using Splitter = void (*)(std::string_view, std::vector<std::string_view>&);
+using Splitter = void (*)(std::string_view, std::vector<std::string_view>&, std::size_t);
 
 bool is_comment_or_blank(std::string_view trimmed) {
   return trimmed.empty() || trimmed.front() == '#' || trimmed.front() == '!';
@@ -19,7 +19,7 @@ LoadResult read_columns(ByteSource& source, Splitter split) {
   while (const auto line = lines.next_line()) {
     const std::string_view trimmed = trim_white_space(*line);
     if (is_comment_or_blank(trimmed)) continue;
-    split(trimmed, tokens);
+    split(trimmed, tokens, row_columns);
     push_row(tokens, columns);
   }
   if (lines.failed()) return fail(lines.take_error());

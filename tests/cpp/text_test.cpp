@@ -110,6 +110,27 @@ TEST(TextTokenizers, TokenVectorIsReused) {
   EXPECT_TRUE(tokens.empty());
 }
 
+TEST(TextTokenizers, SplittingStopsAtTheTokenLimit) {
+  std::vector<std::string_view> tokens;
+  split_white_space(" 1  2 3 4 5", tokens, 3);
+  EXPECT_EQ(tokens, (std::vector<std::string_view>{"1", "2", "3"}));
+  split_fields("1,,2", tokens, 3);
+  EXPECT_EQ(tokens, (std::vector<std::string_view>{"1", "2"}));
+  split_fields("1,2,3,4", tokens, 2);
+  EXPECT_EQ(tokens, (std::vector<std::string_view>{"1", "2"}));
+}
+
+TEST(TextTokenizers, NextTokenWalksTheWholeText) {
+  std::string_view rest = "\xE3\x80\x80 10 \xE2\x80\xA8x\xE2\x80\x8B" "y\t";  // U+200B is no space
+  Tokens seen;
+  for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {
+    seen.emplace_back(token);
+  }
+  EXPECT_EQ(seen, (Tokens{"10", "x\xE2\x80\x8By"}));
+  EXPECT_TRUE(rest.empty());
+  EXPECT_TRUE(next_white_space_token(rest).empty());
+}
+
 ColumnTarget rows(const std::vector<Tokens>& lines) {
   ColumnTarget target;
   for (const Tokens& line : lines) {
