@@ -1,66 +1,15 @@
 #include "core/line_reader.hpp"
 
-#include <cstdint>
 #include <cstring>
+
+#include "core/utf8.hpp"
 
 namespace morvex {
 namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-bool all_ascii(const unsigned char* p, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (word & 0x8080808080808080ull) return false;
-  }
-  for (; i < n; ++i) {
-    if (p[i] & 0x80) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool is_valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    if (all_ascii(p + i, std::min<std::size_t>(16, n - i))) {
-      i += std::min<std::size_t>(16, n - i);
-      continue;
-    }
-    const unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    if (p[i + 1] < low || p[i + 1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 bool LineReader::refill() {
   begin_ = 0;

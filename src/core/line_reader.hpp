@@ -45,8 +45,5 @@ class LineReader {
   std::optional<IoError> error_;
 };
 
-// Strict UTF-8 after RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF,
-// no truncated sequence at the end.
-bool is_valid_utf8(std::string_view text);
 
 }  // namespace morvex

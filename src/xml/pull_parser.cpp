@@ -3,6 +3,8 @@
 #include <cstring>
 #include <span>
 
+#include "core/utf8.hpp"
+
 namespace morvex::xml {
 namespace {
 
@@ -36,51 +38,6 @@ std::string enclosed(std::string_view open, std::string_view text, std::string_v
 
 Failure<Error> error_at(std::string what, std::uint64_t offset) {
   return fail(Error{std::move(what), offset});
-}
-
-// Index of the first byte that breaks strict UTF-8, or npos. Runs of ASCII are skipped
-// eight bytes at a time, since character data is nearly all ASCII.
-std::size_t first_invalid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    const unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return i;
-    }
-    if (n - i < length) return i;
-    if (p[i + 1] < low || p[i + 1] > high) return i;
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return i;
-    }
-    i += length;
-  }
-  return std::string_view::npos;
 }
 
 // The characters XML 1.0 allows in a document.

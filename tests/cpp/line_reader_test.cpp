@@ -16,6 +16,7 @@
 
 #include "core/byte_source.hpp"
 #include "core/line_reader.hpp"
+#include "core/utf8.hpp"
 
 namespace morvex {
 namespace {
