@@ -12,7 +12,7 @@
 
 namespace morvex {
 
-IoResult<std::string_view> ByteSource::read_all(std::vector<char>& storage) {
+IoResult<std::string_view> ByteSource::read_all(ByteBuffer& storage) {
   constexpr std::size_t chunk = 64 * 1024;
   std::size_t used = 0;
   try {
@@ -66,7 +66,7 @@ IoResult<std::size_t> FileSource::read(std::span<char> buffer) {
   }
 }
 
-IoResult<std::string_view> FileSource::read_all(std::vector<char>& storage) {
+IoResult<std::string_view> FileSource::read_all(ByteBuffer& storage) {
   // Size the buffer from the file's length when it is known, so that a large file is read
   // without repeated growth; the generic loop still copes with files that change size.
   struct stat info {};
@@ -102,7 +102,7 @@ IoResult<std::size_t> SliceSource::read(std::span<char> buffer) {
   return n;
 }
 
-IoResult<std::string_view> SliceSource::read_all(std::vector<char>&) {
+IoResult<std::string_view> SliceSource::read_all(ByteBuffer&) {
   const std::size_t from = std::min(position_, data_.size());
   position_ = data_.size();
   return data_.substr(from);

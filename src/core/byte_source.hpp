@@ -6,11 +6,33 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/load_error.hpp"
 
 namespace morvex {
+
+// Leaves new elements uninitialised: a buffer about to be filled by reads need not be
+// zeroed first.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(p)) U;
+    } else {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  }
+};
+
+using ByteBuffer = std::vector<char, UninitializedAllocator<char>>;
 
 class ByteSource {
  public:
@@ -22,7 +44,7 @@ class ByteSource {
 
   // Everything from the current position to the end. A slice hands out its own bytes in
   // place; a file is read into `storage`, which must outlive the returned view.
-  virtual IoResult<std::string_view> read_all(std::vector<char>& storage);
+  virtual IoResult<std::string_view> read_all(ByteBuffer& storage);
 
   // The open file's descriptor, for libraries that read it themselves; -1 for a slice.
   virtual int file_descriptor() const { return -1; }
@@ -44,7 +66,7 @@ class FileSource final : public ByteSource {
   ~FileSource() override;
 
   IoResult<std::size_t> read(std::span<char> buffer) override;
-  IoResult<std::string_view> read_all(std::vector<char>& storage) override;
+  IoResult<std::string_view> read_all(ByteBuffer& storage) override;
   int file_descriptor() const override { return fd_; }
 
   // Back to offset 0.
@@ -63,7 +85,7 @@ class SliceSource final : public ByteSource {
   explicit SliceSource(std::string_view data) : data_(data) {}
 
   IoResult<std::size_t> read(std::span<char> buffer) override;
-  IoResult<std::string_view> read_all(std::vector<char>& storage) override;
+  IoResult<std::string_view> read_all(ByteBuffer& storage) override;
   std::optional<std::string_view> whole_slice() const override { return data_; }
 
   std::size_t position() const { return position_; }

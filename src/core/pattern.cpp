@@ -3,10 +3,11 @@
 namespace morvex {
 
 std::vector<double> linear_axis(std::size_t count, double start, double step) {
-  std::vector<double> x(count);
+  std::vector<double> x;
+  x.reserve(count);  // filled once, so no zero fill first
   for (std::size_t k = 0; k < count; ++k) {
     const double offset = static_cast<double>(k) * step;
-    x[k] = offset + start;
+    x.push_back(offset + start);
   }
   return x;
 }

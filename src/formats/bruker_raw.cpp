@@ -327,7 +327,7 @@ std::optional<StartStep> find_start_step(std::string_view input, std::size_t cou
 }
 
 LoadResult read_bruker_raw(ByteSource& source) {
-  std::vector<char> storage;
+  ByteBuffer storage;
   auto all = source.read_all(storage);
   if (!all) return fail(std::move(all).error());
   const std::string_view input = all.value();
