@@ -9,7 +9,7 @@
 
 namespace morvex::python {
 
-// The Pattern type, created from its type spec on first use and kept for the process.
+// The Pattern type, created from its PyType_Spec on first use and kept for the process.
 PyTypeObject* pattern_type();
 
 // A new Pattern object owning `pattern`, or nullptr with the Python error set (the record

@@ -8,9 +8,9 @@ import pytest
 pytest.importorskip("matplotlib")
 
 PLOT = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plot.py"
-spec = importlib.util.spec_from_file_location("plot_example", PLOT)
-plot = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(plot)
+module_spec = importlib.util.spec_from_file_location("plot_example", PLOT)
+plot = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(plot)
 
 
 @pytest.mark.parametrize("name, header, unit", [
