@@ -6,23 +6,13 @@ Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default b
 The archive is written under bench/data/ on first use.
 """
 
-import argparse
-import gc
-import json
-import os
-import pathlib
-import statistics
-import sys
-import time
+import io
 import zipfile
 
-HERE = pathlib.Path(__file__).resolve().parent
-ROOT = HERE.parent
-DATA = HERE / "data"
-sys.path.insert(0, os.environ.get("MORVEX_BUILD_DIR", str(ROOT / "build")))
+import harness  # first: puts the build on sys.path
 
-import morvex  # noqa: E402
-import pandas  # noqa: E402
+import morvex
+import pandas
 
 LINES = 1_000_000
 REPEATS = 7
@@ -32,18 +22,18 @@ PROFILE = "Data0/Profile0.txt"
 
 def data_file():
     """An archive shaped like Rigaku's: a BOM, CRLF lines, a third attenuator column."""
-    path = DATA / "bench_1m.rasx"
-    if not path.exists():
-        DATA.mkdir(exist_ok=True)
+
+    def archive_bytes():
         lines = [f"{10 + k * 0.0001:.4f}\t{(k * 7919) % 20011}\t1.0000" for k in range(LINES)]
         profile = "\ufeff" + "\r\n".join(lines) + "\r\n"
-        tmp = path.with_suffix(".tmp")
-        with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as archive:
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
             archive.writestr("root.xml", "<RootElement/>")
             archive.writestr("Data0/MesurementConditions0.xml", "<MeasurementConditions/>")
             archive.writestr(PROFILE, profile.encode("utf-8"))
-        tmp.rename(path)
-    return path
+        return buffer.getvalue()
+
+    return harness.write_once("bench_1m.rasx", archive_bytes)
 
 
 def with_morvex(path):
@@ -57,46 +47,20 @@ def with_pandas(path):
     return frame[0].tolist(), frame[1].tolist()
 
 
-def median_time(function, path):
-    times = []
-    for _ in range(REPEATS):
-        gc.collect()
-        start = time.perf_counter()
-        function(path)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--json", metavar="PATH", help="also write the results as JSON")
-    args = parser.parse_args()
-
+    args = harness.arguments(__doc__)
     path = data_file()
     ours, theirs = with_morvex(path), with_pandas(path)
     if ours != theirs or len(ours[0]) != LINES:
-        sys.exit("the contenders disagree on the data; timing would be meaningless")
+        harness.disagree()
 
     cases = [
-        {"name": "morvex.read + lists", "median_s": median_time(with_morvex, path)},
-        {"name": "zipfile + pandas.read_csv + tolist", "median_s": median_time(with_pandas, path)},
+        harness.case("morvex.read + lists", harness.median_time(with_morvex, path, REPEATS)),
+        harness.case("zipfile + pandas.read_csv + tolist",
+                     harness.median_time(with_pandas, path, REPEATS)),
     ]
-    ratio = cases[1]["median_s"] / cases[0]["median_s"]
-    ratios = [
-        {"name": "pandas / morvex", "value": ratio, "target": TARGET, "higher_is_better": True}
-    ]
-
-    print(f"RASX, {LINES:,} profile lines ({path.stat().st_size / 1e6:.1f} MB), median of {REPEATS}\n")
-    print("| case | median (s) |")
-    print("|---|---|")
-    for case in cases:
-        print(f"| {case['name']} | {case['median_s']:.3f} |")
-    verdict = "met" if ratio >= TARGET else "MISSED"
-    print(f"\nspeed-up {ratio:.2f}x (target >= {TARGET}x: {verdict})")
-
-    if args.json:
-        with open(args.json, "w", encoding="utf-8") as f:
-            json.dump({"format": "rasx", "cases": cases, "ratios": ratios}, f, indent=2)
+    harness.report_speedup(args, "rasx", f"RASX, {LINES:,} profile lines",
+                           path, REPEATS, cases, "pandas / morvex", TARGET)
 
 
 if __name__ == "__main__":

@@ -9,24 +9,14 @@ Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default b
 The data files are written under bench/data/ on first use.
 """
 
-import argparse
-import gc
-import json
-import os
-import pathlib
-import statistics
 import sys
-import time
 
-HERE = pathlib.Path(__file__).resolve().parent
-ROOT = HERE.parent
-DATA = HERE / "data"
-sys.path.insert(0, os.environ.get("MORVEX_BUILD_DIR", str(ROOT / "build")))
-sys.path.insert(0, str(ROOT / "examples"))
+import harness  # first: puts the build on sys.path
 
-import morvex  # noqa: E402
-import numpy  # noqa: E402
+import morvex
+import numpy
 
+sys.path.insert(0, str(harness.ROOT / "examples"))
 from generate import bruker_raw4_bytes, gsas_std_text  # noqa: E402
 
 POINTS = 1_000_000
@@ -43,28 +33,20 @@ def intensities():
     return [float((k * 7919) % 20011) for k in range(POINTS)]
 
 
-def write_once(path, make):
-    if not path.exists():
-        DATA.mkdir(exist_ok=True)
-        tmp = path.with_suffix(".tmp")
-        tmp.write_bytes(make())
-        tmp.rename(path)
-    return path
-
-
 def bruker_file():
-    return write_once(DATA / "bench_1m_bruker.raw", lambda: bruker_raw4_bytes(START, STEP, intensities()))
+    return harness.write_once("bench_1m_bruker.raw",
+                              lambda: bruker_raw4_bytes(START, STEP, intensities()))
 
 
 def bruker_search_file():
     # The same file under a version text whose header is not read: the search finds it all.
     make = lambda: b"RAW9.99" + bruker_raw4_bytes(START, STEP, intensities())[7:]
-    return write_once(DATA / "bench_1m_bruker_search.raw", make)
+    return harness.write_once("bench_1m_bruker_search.raw", make)
 
 
 def gsas_file():
     text = lambda: gsas_std_text("benchmark", START, STEP, intensities()).encode("ascii")
-    return write_once(DATA / "bench_1m_gsas.raw", text)
+    return harness.write_once("bench_1m_gsas.raw", text)
 
 
 def morvex_read(path):
@@ -96,61 +78,47 @@ def numpy_gsas(path):
     return x.tolist(), y.tolist()
 
 
-def median_time(function, path):
-    times = []
-    for _ in range(REPEATS):
-        gc.collect()
-        start = time.perf_counter()
-        function(path)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--json", metavar="PATH", help="also write the results as JSON")
-    args = parser.parse_args()
-
+    args = harness.arguments(__doc__)
     bruker, search, gsas = bruker_file(), bruker_search_file(), gsas_file()
     for path, reference in ((bruker, numpy_bruker), (search, numpy_bruker), (gsas, numpy_gsas)):
         ours, theirs = morvex_lists(path), reference(path)
         if ours[1] != theirs[1] or len(ours[0]) != POINTS:
-            sys.exit(f"{path.name}: the contenders disagree on the data; timing is meaningless")
+            harness.disagree(f"{path.name}: ")
 
     cases = [
-        {"name": "bruker: morvex.read", "median_s": median_time(morvex_read, bruker)},
-        {"name": "bruker: morvex.read, found by search",
-         "median_s": median_time(morvex_read, search)},
-        {"name": "bruker: read + one pass", "median_s": median_time(read_plus_pass, bruker)},
-        {"name": "bruker: morvex.read + lists", "median_s": median_time(morvex_lists, bruker)},
-        {"name": "bruker: numpy.frombuffer + tolist",
-         "median_s": median_time(numpy_bruker, bruker)},
-        {"name": "gsas: morvex.read + lists", "median_s": median_time(morvex_lists, gsas)},
-        {"name": "gsas: numpy.loadtxt + tolist", "median_s": median_time(numpy_gsas, gsas)},
+        harness.case(name, harness.median_time(function, path, REPEATS))
+        for name, function, path in (
+            ("bruker: morvex.read", morvex_read, bruker),
+            ("bruker: morvex.read, found by search", morvex_read, search),
+            ("bruker: read + one pass", read_plus_pass, bruker),
+            ("bruker: morvex.read + lists", morvex_lists, bruker),
+            ("bruker: numpy.frombuffer + tolist", numpy_bruker, bruker),
+            ("gsas: morvex.read + lists", morvex_lists, gsas),
+            ("gsas: numpy.loadtxt + tolist", numpy_gsas, gsas),
+        )
     ]
     t = {case["name"]: case["median_s"] for case in cases}
     ratios = [
-        {"name": "bruker: morvex.read / (read + one pass)",
-         "value": t["bruker: morvex.read"] / t["bruker: read + one pass"],
-         "target": BRUKER_TARGET, "higher_is_better": False},
-        {"name": "bruker: morvex.read by search / (read + one pass)",
-         "value": t["bruker: morvex.read, found by search"] / t["bruker: read + one pass"],
-         "target": BRUKER_TARGET, "higher_is_better": False},
-        {"name": "gsas: numpy / morvex",
-         "value": t["gsas: numpy.loadtxt + tolist"] / t["gsas: morvex.read + lists"],
-         "target": GSAS_TARGET, "higher_is_better": True},
+        harness.ratio("bruker: morvex.read / (read + one pass)",
+                      t["bruker: morvex.read"] / t["bruker: read + one pass"],
+                      BRUKER_TARGET, higher_is_better=False),
+        harness.ratio("bruker: morvex.read by search / (read + one pass)",
+                      t["bruker: morvex.read, found by search"] / t["bruker: read + one pass"],
+                      BRUKER_TARGET, higher_is_better=False),
+        harness.ratio("gsas: numpy / morvex",
+                      t["gsas: numpy.loadtxt + tolist"] / t["gsas: morvex.read + lists"],
+                      GSAS_TARGET),
     ]
 
-    print("| case | median (ms) |\n|---|---:|")
-    for case in cases:
-        print(f"| {case['name']} | {case['median_s'] * 1e3:.2f} |")
-    print("\n| ratio | value | target |\n|---|---:|---:|")
-    for ratio in ratios:
-        bound = ">=" if ratio["higher_is_better"] else "<="
-        print(f"| {ratio['name']} | {ratio['value']:.2f} | {bound} {ratio['target']} |")
-    if args.json:
-        result = {"format": "raw", "cases": cases, "ratios": ratios}
-        pathlib.Path(args.json).write_text(json.dumps(result, indent=2) + "\n")
+    harness.print_table(["case", "median (ms)"],
+                        [(c["name"], f"{c['median_s'] * 1e3:.2f}") for c in cases],
+                        right_aligned=True)
+    print()
+    harness.print_table(["ratio", "value", "target"],
+                        [(r["name"], f"{r['value']:.2f}", harness.bound(r)) for r in ratios],
+                        right_aligned=True)
+    harness.write_result(args, "raw", cases, ratios)
 
 
 if __name__ == "__main__":

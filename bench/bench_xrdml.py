@@ -6,23 +6,12 @@ The data file (about 4 MB) is written under bench/data/ on first use. Both conte
 with x and y as lists of floats.
 """
 
-import argparse
-import gc
-import json
-import os
-import pathlib
-import statistics
-import sys
-import time
 import xml.etree.ElementTree as ElementTree
 
-HERE = pathlib.Path(__file__).resolve().parent
-ROOT = HERE.parent
-DATA = HERE / "data"
-sys.path.insert(0, os.environ.get("MORVEX_BUILD_DIR", str(ROOT / "build")))
+import harness  # first: puts the build on sys.path
 
-import morvex  # noqa: E402
-import numpy  # noqa: E402
+import morvex
+import numpy
 
 POINTS = 1_000_000
 REPEATS = 11
@@ -31,11 +20,9 @@ NAMESPACE = "http://www.xrdml.com/XRDMeasurement/1.5"
 
 
 def data_file():
-    path = DATA / "bench_1m.xrdml"
-    if not path.exists():
-        DATA.mkdir(exist_ok=True)
+    def text():
         counts = " ".join(str((k * 7919) % 900 + 100) for k in range(POINTS))
-        text = (
+        return (
             '<?xml version="1.0" encoding="UTF-8"?>\n'
             f'<xrdMeasurements xmlns="{NAMESPACE}" status="Completed">\n'
             '  <sample type="To be analyzed"><id>bench</id></sample>\n'
@@ -57,10 +44,8 @@ def data_file():
             "  </xrdMeasurement>\n"
             "</xrdMeasurements>\n"
         )
-        tmp = path.with_suffix(".tmp")
-        tmp.write_text(text, encoding="utf-8")
-        tmp.rename(path)
-    return path
+
+    return harness.write_once("bench_1m.xrdml", text)
 
 
 def with_morvex(path):
@@ -80,19 +65,6 @@ def with_elementtree(path):
     return x.tolist(), y.tolist()
 
 
-def median_times(functions, path):
-    """Median seconds per function; the calls alternate, so that a change in the machine's
-    load during the run falls on all contenders alike."""
-    times = [[] for _ in functions]
-    for _ in range(REPEATS):
-        for function, spent in zip(functions, times):
-            gc.collect()
-            start = time.perf_counter()
-            function(path)
-            spent.append(time.perf_counter() - start)
-    return [statistics.median(spent) for spent in times]
-
-
 def agree(ours, theirs):
     (x, y), (x_peer, y_peer) = ours, theirs
     if y != y_peer or len(x) != POINTS or len(x_peer) != POINTS:
@@ -102,36 +74,18 @@ def agree(ours, theirs):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--json", metavar="PATH", help="also write the results as JSON")
-    args = parser.parse_args()
-
+    args = harness.arguments(__doc__)
     path = data_file()
     if not agree(with_morvex(path), with_elementtree(path)):
-        sys.exit("the contenders disagree on the data; timing would be meaningless")
+        harness.disagree()
 
-    ours, theirs = median_times([with_morvex, with_elementtree], path)
+    ours, theirs = harness.alternating_medians([with_morvex, with_elementtree], path, REPEATS)
     cases = [
-        {"name": "morvex.read + x + y", "median_s": ours},
-        {"name": "ElementTree + numpy.fromstring + tolist", "median_s": theirs},
+        harness.case("morvex.read + x + y", ours),
+        harness.case("ElementTree + numpy.fromstring + tolist", theirs),
     ]
-    ratio = cases[1]["median_s"] / cases[0]["median_s"]
-    ratios = [
-        {"name": "ElementTree / morvex", "value": ratio, "target": TARGET, "higher_is_better": True}
-    ]
-
-    size = path.stat().st_size / 1e6
-    print(f"XRDML, {POINTS:,} intensities ({size:.1f} MB), median of {REPEATS}\n")
-    print("| case | median (s) |")
-    print("|---|---|")
-    for case in cases:
-        print(f"| {case['name']} | {case['median_s']:.3f} |")
-    verdict = "met" if ratio >= TARGET else "MISSED"
-    print(f"\nspeed-up {ratio:.2f}x (target >= {TARGET}x: {verdict})")
-
-    if args.json:
-        with open(args.json, "w", encoding="utf-8") as f:
-            json.dump({"format": "xrdml", "cases": cases, "ratios": ratios}, f, indent=2)
+    harness.report_speedup(args, "xrdml", f"XRDML, {POINTS:,} intensities",
+                           path, REPEATS, cases, "ElementTree / morvex", TARGET)
 
 
 if __name__ == "__main__":

@@ -14,26 +14,16 @@ its own runs):
 Targets: (a) within 1.5 x (d); (b) at least 2.5 x faster than (c).
 """
 
-import argparse
-import gc
-import json
 import math
-import os
-import pathlib
 import re
 import statistics
 import subprocess
 import sys
-import time
 
-HERE = pathlib.Path(__file__).resolve().parent
-ROOT = HERE.parent
-DATA = HERE / "data"
-BUILD = pathlib.Path(os.environ.get("MORVEX_BUILD_DIR", str(ROOT / "build"))).resolve()
-sys.path.insert(0, str(BUILD))
+import harness  # first: puts the build on sys.path
 
-import morvex  # noqa: E402
-import numpy  # noqa: E402
+import morvex
+import numpy
 
 POINTS = 1_000_000
 REPEATS = 9
@@ -43,20 +33,18 @@ NUMPY_TARGET = 2.5
 
 def data_file():
     """A powder pattern: x to 6 decimals, y to 4 and e to 5, about 33 MB."""
-    path = DATA / "bench_1m.xye"
-    if path.exists():
-        return path
-    DATA.mkdir(exist_ok=True)
-    lines = []
-    for k in range(POINTS):
-        x = 5.0 + k * 0.000145
-        peaks = sum(h * math.exp(-(((x - c) / 0.05) ** 2)) for c, h in ((28.4, 9e4), (47.3, 5e4)))
-        y = 21500.0 + 8000.0 * math.sin(x / 7.0) + peaks + (k * 7919 % 1000) * 0.0371
-        lines.append(f"{x:.6f} {y:.4f} {math.sqrt(y):.5f}\n")
-    tmp = path.with_suffix(".tmp")
-    tmp.write_text("".join(lines), encoding="ascii")
-    tmp.rename(path)
-    return path
+
+    def text():
+        lines = []
+        for k in range(POINTS):
+            x = 5.0 + k * 0.000145
+            peaks = sum(h * math.exp(-(((x - c) / 0.05) ** 2))
+                        for c, h in ((28.4, 9e4), (47.3, 5e4)))
+            y = 21500.0 + 8000.0 * math.sin(x / 7.0) + peaks + (k * 7919 % 1000) * 0.0371
+            lines.append(f"{x:.6f} {y:.4f} {math.sqrt(y):.5f}\n")
+        return "".join(lines)
+
+    return harness.write_once("bench_1m.xye", text)
 
 
 def read_alone(path):
@@ -73,19 +61,8 @@ def numpy_lists(path):
     return table[:, 0].tolist(), table[:, 1].tolist(), table[:, 2].tolist()
 
 
-def timings(function, path):
-    times = []
-    for _ in range(REPEATS):
-        gc.collect()
-        start = time.perf_counter()
-        result = function(path)
-        times.append(time.perf_counter() - start)
-        del result
-    return times
-
-
 def floor_time(path):
-    program = BUILD / "xy_floor"
+    program = harness.BUILD / "xy_floor"
     if not program.exists():
         sys.exit(f"{program} is missing: build the project first")
     out = subprocess.run([str(program), str(path), str(REPEATS)], capture_output=True, text=True,
@@ -97,14 +74,11 @@ def floor_time(path):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--json", metavar="PATH", help="also write the results as JSON")
-    args = parser.parse_args()
-
+    args = harness.arguments(__doc__)
     path = str(data_file())
     ours, theirs = read_with_lists(path), numpy_lists(path)
     if ours != theirs or len(ours[0]) != POINTS:
-        sys.exit("the contenders disagree on the data; timing would be meaningless")
+        harness.disagree()
     del ours, theirs
 
     best = {}
@@ -112,38 +86,29 @@ def main():
     for name, function in (("(a) morvex.read", read_alone),
                            ("(b) morvex.read + x, y, e lists", read_with_lists),
                            ("(c) numpy.loadtxt + tolist", numpy_lists)):
-        times = timings(function, path)
+        # The results are freed outside the timed span, as the floor frees its buffers.
+        times = harness.call_times(function, path, REPEATS, count_freeing=False)
         best[name] = min(times)
-        cases.append({"name": name, "median_s": statistics.median(times)})
+        cases.append(harness.case(name, statistics.median(times)))
     # The floor times itself and reports only its best run.
     floor = floor_time(path)
-    cases.append({"name": "(d) floor: read + fast_float (C++)", "median_s": floor})
+    cases.append(harness.case("(d) floor: read + fast_float (C++)", floor))
     best[cases[-1]["name"]] = floor
     a, b, c, d = (case["median_s"] for case in cases)
     ratios = [
-        {"name": "(a) / (d)", "value": a / d, "target": FLOOR_TARGET, "higher_is_better": False},
-        {"name": "(c) / (b)", "value": c / b, "target": NUMPY_TARGET, "higher_is_better": True},
+        harness.ratio("(a) / (d)", a / d, FLOOR_TARGET, higher_is_better=False),
+        harness.ratio("(c) / (b)", c / b, NUMPY_TARGET),
     ]
 
-    size = os.path.getsize(path) / 1e6
-    print(f"XY/XYE, {POINTS:,} points ({size:.1f} MB), median of {REPEATS}\n")
-    print("| case | median (s) | best (s) |")
-    print("|---|---|---|")
-    for case in cases:
-        print(f"| {case['name']} | {case['median_s']:.3f} | {best[case['name']]:.3f} |")
+    harness.print_headline(f"XY/XYE, {POINTS:,} points", path, REPEATS)
+    harness.print_table(["case", "median (s)", "best (s)"],
+                        [(c["name"], f"{c['median_s']:.3f}", f"{best[c['name']]:.3f}")
+                         for c in cases])
     print()
-    print("| ratio | value | target | |")
-    print("|---|---|---|---|")
-    for ratio in ratios:
-        better = ratio["higher_is_better"]
-        met = ratio["value"] >= ratio["target"] if better else ratio["value"] <= ratio["target"]
-        sign = ">=" if better else "<="
-        print(f"| {ratio['name']} | {ratio['value']:.2f} | {sign} {ratio['target']} | "
-              f"{'met' if met else 'MISSED'} |")
-
-    if args.json:
-        with open(args.json, "w", encoding="utf-8") as f:
-            json.dump({"format": "xy", "cases": cases, "ratios": ratios}, f, indent=2)
+    harness.print_table(["ratio", "value", "target", ""],
+                        [(r["name"], f"{r['value']:.2f}", harness.bound(r), harness.verdict(r))
+                         for r in ratios])
+    harness.write_result(args, "xy", cases, ratios)
 
 
 if __name__ == "__main__":
