@@ -7,6 +7,7 @@ import struct
 import pytest
 
 import morvex
+from helpers import assert_raises_exactly, check_against_truth
 
 FILLER = b"\xff"  # NaN as a double, too large as a count
 
@@ -31,10 +32,7 @@ def load(data):
 
 
 def assert_value_error(data, message):
-    with pytest.raises(ValueError) as info:
-        load(data)
-    assert type(info.value) is ValueError
-    assert str(info.value) == message
+    assert_raises_exactly(ValueError, message, load, data)
 
 
 class TestSearch:
@@ -187,14 +185,6 @@ class TestStructuredHeaders:
         p = load(data)
         start, step = (struct.unpack("<f", struct.pack("<f", v))[0] for v in (4.98, 0.04))
         assert p.x == [k * step + start for k in range(12)]
-
-
-def check_against_truth(pattern, row):
-    assert len(pattern.x) == len(pattern.y) == int(row["n_points"])
-    for got, want in ((pattern.x[0], row["first_x"]), (pattern.x[-1], row["last_x"]),
-                      (pattern.y[0], row["first_y"]), (pattern.y[-1], row["last_y"])):
-        assert got == pytest.approx(float(want), rel=1e-6, abs=1e-9)
-    assert (pattern.e is not None) == (row["has_uncertainty_column"] == "yes")
 
 
 REAL_FILES = ["KGA1-CONT.RAW", "LaB6_Jan2018.raw", "datalab_TiO2.raw", "pyxrd_brk_raw1.raw",

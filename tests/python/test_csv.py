@@ -3,6 +3,7 @@
 import pytest
 
 import morvex
+from helpers import check_text_files_match_truth
 
 
 def load(text, name="scan.csv"):
@@ -158,19 +159,7 @@ def test_many_rows_across_buffers_match_python_floats(tmp_path):
 
 
 def test_real_files_match_truth(truth, realdata):
-    rows = {path: row for path, row in truth.items() if path.startswith("csv/")}
-    assert rows
-    for relative, row in rows.items():
-        path = realdata / relative
-        pattern = morvex.read(str(path))
-        assert len(pattern.x) == int(row["n_points"]), relative
-        assert pattern.x[0] == float(row["first_x"]), relative
-        assert pattern.x[-1] == float(row["last_x"]), relative
-        assert pattern.y[0] == float(row["first_y"]), relative
-        assert pattern.y[-1] == float(row["last_y"]), relative
-        assert pattern.e is None, relative
-        same = morvex.read_bytes(path.read_bytes(), path.name)
-        assert columns(same) == columns(pattern), relative
+    check_text_files_match_truth(truth, realdata, "csv")
 
 
 def test_instrument_header_lines_are_not_points(realdata):

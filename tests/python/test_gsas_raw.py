@@ -4,6 +4,7 @@ first bank, and the errors."""
 import pytest
 
 import morvex
+from helpers import assert_raises_exactly, check_against_truth
 
 HEADER = b"BANK 1 4 1 CONST 1000.00 2.00 0 0 STD\n"
 
@@ -13,10 +14,7 @@ def load(data):
 
 
 def assert_error(data, cls, message):
-    with pytest.raises(cls) as info:
-        load(data)
-    assert type(info.value) is cls
-    assert str(info.value) == message
+    assert_raises_exactly(cls, message, load, data)
 
 
 class TestHeader:
@@ -149,14 +147,6 @@ class TestTypedLayouts:
     def test_empty_typed_bank(self):
         p = load(b"BANK 1 5 1 CONST 0 1 0 0 ESD\n")
         assert (p.x, p.y, p.e) == ([], [], [])
-
-
-def check_against_truth(pattern, row):
-    assert len(pattern.x) == len(pattern.y) == int(row["n_points"])
-    for got, want in ((pattern.x[0], row["first_x"]), (pattern.x[-1], row["last_x"]),
-                      (pattern.y[0], row["first_y"]), (pattern.y[-1], row["last_y"])):
-        assert got == pytest.approx(float(want), rel=1e-6, abs=1e-9)
-    assert (pattern.e is not None) == (row["has_uncertainty_column"] == "yes")
 
 
 class TestRealFiles:

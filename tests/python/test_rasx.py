@@ -8,6 +8,7 @@ import zipfile
 import pytest
 
 import morvex
+from helpers import check_text_files_match_truth
 
 PROFILE = "Data0/Profile0.txt"
 NOT_FOUND = "File not found in archive: Profile*.txt"
@@ -359,17 +360,5 @@ def test_file_failures_match_bytes_failures(tmp_path):
 
 
 def test_real_files_match_truth(truth, realdata):
-    rows = {path: row for path, row in truth.items() if path.startswith("rasx/")}
-    assert rows
-    for relative, row in rows.items():
-        path = realdata / relative
-        pattern = morvex.read(str(path))
-        assert len(pattern.x) == int(row["n_points"]), relative
-        assert pattern.x[0] == float(row["first_x"]), relative
-        assert pattern.x[-1] == float(row["last_x"]), relative
-        assert pattern.y[0] == float(row["first_y"]), relative
-        assert pattern.y[-1] == float(row["last_y"]), relative
-        # The third column of a Rigaku profile is an attenuator coefficient.
-        assert pattern.e is None, relative
-        same = morvex.read_bytes(path.read_bytes(), path.name)
-        assert (same.x, same.y) == (pattern.x, pattern.y), relative
+    # e stays None: the third column of a Rigaku profile is an attenuator coefficient.
+    check_text_files_match_truth(truth, realdata, "rasx")
