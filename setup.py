@@ -54,6 +54,9 @@ def stub_package():
     return package
 
 
+# setuptools refuses an egg_base that does not exist yet, as on a fresh clone.
+(SCRATCH / "setuptools").mkdir(parents=True, exist_ok=True)
+
 setup(
     ext_modules=[Extension("morvex", sources=[], py_limited_api=True)],
     cmdclass={"build_ext": CMakeBuild},
