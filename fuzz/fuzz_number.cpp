@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "core/text.hpp"
+#include "core/number.hpp"
 #include "fuzz_common.hpp"
 
 namespace {

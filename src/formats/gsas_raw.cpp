@@ -4,7 +4,8 @@
 
 #include "core/line_reader.hpp"
 #include "core/pattern.hpp"
-#include "core/text.hpp"
+#include "core/number.hpp"
+#include "core/tokens.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "core/line_reader.hpp"
-#include "core/text.hpp"
+#include "core/number.hpp"
+#include "core/tokens.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/text.hpp"
+#include "core/number.hpp"
+#include "core/tokens.hpp"
 #include "formats/readers.hpp"
 #include "xml/pull_parser.hpp"
 

@@ -1,6 +1,8 @@
 // Column files: xy and xye (white-space columns) and csv (comma or white-space columns).
 #include "core/line_reader.hpp"
-#include "core/text.hpp"
+#include "core/number.hpp"
+#include "core/tokens.hpp"
+#include "formats/columns.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {

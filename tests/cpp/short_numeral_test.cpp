@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "core/text.hpp"
+#include "core/number.hpp"
 
 namespace morvex {
 namespace {

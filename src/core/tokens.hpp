@@ -1,10 +1,7 @@
-// The text toolkit shared by the text readers: white space, tokenizers, the number parser
-// and the row rule of the column readers.
+// White space as Unicode defines it, and the tokenizers built on it, over valid UTF-8 text.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -28,28 +25,5 @@ void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
 // Takes the first white-space-separated token off the front of `rest`; an empty view when
 // none is left. For texts whose every token is used one at a time.
 std::string_view next_white_space_token(std::string_view& rest);
-
-// push_row reads no further than this: position, intensity, uncertainty.
-constexpr std::size_t row_columns = 3;
-
-// The whole token as a decimal number: optional sign, then digits with an optional "." and
-// fraction and an optional exponent, or one of INF, INFINITY, NAN in any case. Correctly
-// rounded; overflow gives an infinity and underflow a zero of the token's sign. Failure is
-// an ordinary result.
-std::optional<double> parse_double(std::string_view token);
-
-// The growing columns of a column reader.
-struct ColumnTarget {
-  std::vector<double> x;
-  std::vector<double> y;
-  std::vector<double> e;
-};
-
-// Two leading numbers make a point; a third number, when there is one, an uncertainty.
-void push_row(std::span<const std::string_view> tokens, ColumnTarget& target);
-
-// The uncertainties survive only when every point has one.
-std::optional<std::vector<double>> finish_error_column(const std::vector<double>& x,
-                                                       std::vector<double>&& e);
 
 }  // namespace morvex

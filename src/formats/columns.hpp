@@ -1,0 +1,30 @@
+// The row rule of the column formats (xy, xye, csv and the RASX profile): two leading numbers
+// make a point, a third an uncertainty.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace morvex {
+
+// push_row reads no further than this: position, intensity, uncertainty.
+constexpr std::size_t row_columns = 3;
+
+// The growing columns of a column reader.
+struct ColumnTarget {
+  std::vector<double> x;
+  std::vector<double> y;
+  std::vector<double> e;
+};
+
+// Two leading numbers make a point; a third number, when there is one, an uncertainty.
+void push_row(std::span<const std::string_view> tokens, ColumnTarget& target);
+
+// The uncertainties survive only when every point has one.
+std::optional<std::vector<double>> finish_error_column(const std::vector<double>& x,
+                                                       std::vector<double>&& e);
+
+}  // namespace morvex
