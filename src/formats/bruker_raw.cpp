@@ -1,16 +1,13 @@
 // Bruker RAW binary files: the first range read by its header structure when the version is
-// one we know, otherwise found by a search for the point count, the start/step pair and the
-// intensity block that ends the file.
+// one we know (bruker_header.cpp), otherwise found by a search for the point count, the
+// start/step pair and the intensity block that ends the file.
 #include "formats/bruker_raw.hpp"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cmath>
-#include <cstring>
-#include <type_traits>
 #include <vector>
 
+#include "core/little_endian.hpp"
 #include "core/pattern.hpp"
 #include "formats/readers.hpp"
 
@@ -19,6 +16,10 @@ namespace {
 
 constexpr std::size_t min_input_size = 32;
 constexpr std::string_view signature = "RAW";
+// STOE's binary raw files share the extension and the first three bytes; no Bruker version
+// text starts with an underscore.
+constexpr std::string_view stoe_signature = "RAW_";
+constexpr const char* truncated = "Bruker RAW intensity data truncated";
 
 constexpr std::size_t count_size = 4;
 constexpr std::size_t single_size = 4;
@@ -37,23 +38,6 @@ constexpr double max_step = 10.0;
 // No instrument steps by less than a millionth of a degree; smaller values come from
 // unrelated header bytes read as doubles.
 constexpr double min_step = 1e-6;
-
-// Little-endian value at any alignment. The caller has checked that sizeof(T) bytes exist.
-template <class T>
-T load_le(const char* p) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  std::array<char, sizeof(T)> bytes;
-  std::memcpy(bytes.data(), p, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) std::reverse(bytes.begin(), bytes.end());
-  return std::bit_cast<T>(bytes);
-}
-
-// Every field read outside the block scan goes through this one bounds check.
-template <class T>
-std::optional<T> read_le(std::string_view input, std::size_t offset) {
-  if (offset > input.size() || input.size() - offset < sizeof(T)) return std::nullopt;
-  return load_le<T>(input.data() + offset);
-}
 
 bool is_plausible_intensity(float value) {
   return std::isfinite(value) && value >= 0.0f && value <= max_sample;  // -0 passes
@@ -83,22 +67,9 @@ bool has_valid_primary_pair(std::string_view input, const BlockCandidate& block)
   return pair && is_valid_start_step(*pair, block.count);
 }
 
-// True when `count` items of `size` bytes, `stride` bytes apart from `offset`, all lie
-// inside the input.
-bool fits(std::string_view input, std::size_t offset, std::uint64_t count, std::uint64_t stride,
-          std::uint64_t size) {
-  if (offset > input.size()) return false;
-  const std::uint64_t room = input.size() - offset;
-  if (count == 0) return true;
-  if (room < size) return false;
-  return stride == 0 || count - 1 <= (room - size) / stride;
-}
-
 LoadResult read_points(std::string_view input, const RangeLayout& range) {
   // One bounds check for the whole block instead of one per point.
-  if (!fits(input, range.data_offset, range.count, range.stride, single_size)) {
-    return parse_failure("Bruker RAW intensity data truncated");
-  }
+  if (!range_fits(input, range)) return parse_failure(truncated);
   std::vector<double> y;
   y.reserve(range.count);  // no zero fill of memory that is written at once
   const char* point = input.data() + range.data_offset;
@@ -106,133 +77,6 @@ LoadResult read_points(std::string_view input, const RangeLayout& range) {
     y.push_back(static_cast<double>(load_le<float>(point)));
   }
   return Pattern{linear_axis(y.size(), range.start, range.step), std::move(y), std::nullopt};
-}
-
-// Header layouts of the four known versions. Offsets of range fields are from the range
-// header's start; all fields little-endian.
-namespace version1 {  // "RAW ": ranges follow the signature
-constexpr std::size_t first_range = 4;
-constexpr std::size_t steps = 0;     // u32
-constexpr std::size_t step = 8;      // f32
-constexpr std::size_t start = 20;    // f32
-constexpr std::size_t data = 152;    // intensities, f32 each
-}  // namespace version1
-
-namespace version2 {  // "RAW2"
-constexpr std::size_t range_count = 4;  // u16
-constexpr std::size_t first_range = 256;
-constexpr std::size_t header_length = 0;  // u16, intensities start this far into the range
-constexpr std::size_t min_header_length = 48;  // exclusive: the fields below lie inside
-constexpr std::size_t steps = 2;    // u16
-constexpr std::size_t step = 12;    // f32
-constexpr std::size_t start = 16;   // f32
-}  // namespace version2
-
-namespace version3 {  // "RAW1.01"
-constexpr std::size_t range_count = 12;  // u32
-constexpr std::size_t first_range = 712;
-constexpr std::size_t header_length = 0;  // u32, always 304
-constexpr std::uint32_t expected_header_length = 304;
-constexpr std::size_t steps = 4;                // u32
-constexpr std::size_t start = 16;               // f64, 2-theta
-constexpr std::size_t step = 176;               // f64
-constexpr std::size_t supplementary_size = 256;  // u32, extra headers before the data
-}  // namespace version3
-
-namespace version4 {  // "RAW4.00"
-constexpr std::size_t first_segment = 61;
-constexpr std::size_t segment_length = 4;   // u32, the whole segment, after a u32 type
-constexpr std::uint32_t min_segment_length = 8;
-constexpr std::uint32_t range_types[] = {0, 160};  // a segment of these types is the range
-constexpr std::size_t range_header_size = 160;
-constexpr std::size_t start = 72;            // f64
-constexpr std::size_t step = 80;             // f64
-constexpr std::size_t steps = 88;            // u32
-constexpr std::size_t bytes_per_point = 136;  // u32, the intensity is its first single
-constexpr std::uint32_t min_bytes_per_point = 4;
-constexpr std::size_t extra_headers_size = 140;  // u32, between range header and data
-}  // namespace version4
-
-// A structured read is trusted only when it describes a real scan that lies in the input;
-// anything else is left to the search.
-std::optional<RangeLayout> trusted(std::string_view input, const RangeLayout& range) {
-  if (range.count < 1 || !std::isfinite(range.start) || !std::isfinite(range.step) ||
-      range.step == 0.0) {
-    return std::nullopt;
-  }
-  if (!fits(input, range.data_offset, range.count, range.stride, range.stride)) {
-    return std::nullopt;
-  }
-  return range;
-}
-
-std::optional<RangeLayout> read_version1(std::string_view input) {
-  using namespace version1;
-  const auto count = read_le<std::uint32_t>(input, first_range + steps);
-  const auto step_width = read_le<float>(input, first_range + step);
-  const auto first = read_le<float>(input, first_range + start);
-  if (!count || !step_width || !first) return std::nullopt;
-  return trusted(input, {*first, *step_width, *count, first_range + data, single_size});
-}
-
-std::optional<RangeLayout> read_version2(std::string_view input) {
-  using namespace version2;
-  const auto ranges = read_le<std::uint16_t>(input, range_count);
-  const auto length = read_le<std::uint16_t>(input, first_range + header_length);
-  const auto count = read_le<std::uint16_t>(input, first_range + steps);
-  const auto step_width = read_le<float>(input, first_range + step);
-  const auto first = read_le<float>(input, first_range + start);
-  if (!ranges || !length || !count || !step_width || !first) return std::nullopt;
-  if (*ranges < 1 || *length <= min_header_length) return std::nullopt;
-  return trusted(input, {*first, *step_width, *count, first_range + *length, single_size});
-}
-
-std::optional<RangeLayout> read_version3(std::string_view input) {
-  using namespace version3;
-  const auto ranges = read_le<std::uint32_t>(input, range_count);
-  const auto length = read_le<std::uint32_t>(input, first_range + header_length);
-  const auto count = read_le<std::uint32_t>(input, first_range + steps);
-  const auto first = read_le<double>(input, first_range + start);
-  const auto step_width = read_le<double>(input, first_range + step);
-  const auto supplementary = read_le<std::uint32_t>(input, first_range + supplementary_size);
-  if (!ranges || !length || !count || !first || !step_width || !supplementary) {
-    return std::nullopt;
-  }
-  if (*ranges < 1 || *length != expected_header_length) return std::nullopt;
-  const std::size_t data = first_range + expected_header_length + *supplementary;
-  return trusted(input, {*first, *step_width, *count, data, single_size});
-}
-
-// The range follows a chain of metadata segments, each giving its own length.
-std::optional<std::size_t> find_version4_range(std::string_view input) {
-  std::size_t offset = version4::first_segment;
-  for (;;) {
-    const auto type = read_le<std::uint32_t>(input, offset);
-    if (!type) return std::nullopt;
-    if (std::ranges::find(version4::range_types, *type) != std::end(version4::range_types)) {
-      return offset;
-    }
-    const auto length = read_le<std::uint32_t>(input, offset + version4::segment_length);
-    if (!length || *length < version4::min_segment_length) return std::nullopt;
-    if (*length > input.size() - offset) return std::nullopt;
-    offset += *length;
-  }
-}
-
-std::optional<RangeLayout> read_version4(std::string_view input) {
-  using namespace version4;
-  const auto range = find_version4_range(input);
-  if (!range || !fits(input, *range, 1, 0, range_header_size)) return std::nullopt;
-  const auto first = read_le<double>(input, *range + start);
-  const auto step_width = read_le<double>(input, *range + step);
-  const auto count = read_le<std::uint32_t>(input, *range + steps);
-  const auto stride = read_le<std::uint32_t>(input, *range + bytes_per_point);
-  const auto extra = read_le<std::uint32_t>(input, *range + extra_headers_size);
-  if (!first || !step_width || !count || !stride || !extra) return std::nullopt;
-  if (*stride < min_bytes_per_point) return std::nullopt;
-  const std::uint64_t data = std::uint64_t{*range} + range_header_size + *extra;
-  if (data > input.size()) return std::nullopt;
-  return trusted(input, {*first, *step_width, *count, static_cast<std::size_t>(data), *stride});
 }
 
 Result<RangeLayout, LoadError> search_layout(std::string_view input) {
@@ -244,15 +88,6 @@ Result<RangeLayout, LoadError> search_layout(std::string_view input) {
 }
 
 }  // namespace
-
-std::optional<RangeLayout> read_known_header(std::string_view input) {
-  // The longer version texts first: "RAW1.01" must not be taken for some "RAW1".
-  if (input.starts_with("RAW1.01")) return read_version3(input);
-  if (input.starts_with("RAW4.00")) return read_version4(input);
-  if (input.starts_with("RAW2")) return read_version2(input);
-  if (input.starts_with("RAW ")) return read_version1(input);
-  return std::nullopt;
-}
 
 bool is_valid_start_step(StartStep pair, std::uint32_t count) {
   const double start = pair.start;
@@ -332,10 +167,16 @@ LoadResult read_bruker_raw(ByteSource& source) {
   if (!all) return fail(std::move(all).error());
   const std::string_view input = all.value();
 
-  if (input.size() < min_input_size || !input.starts_with(signature)) {
+  if (input.size() < min_input_size || !input.starts_with(signature) ||
+      input.starts_with(stoe_signature)) {
     return parse_failure("Unsupported Bruker RAW header");
   }
-  if (const auto range = read_known_header(input)) return read_points(input, *range);
+  if (const auto range = read_range_header(input)) {
+    if (is_trusted_range(input, *range)) return read_points(input, *range);
+    // A real scan whose points the input cannot hold is a cut file: a search would find some
+    // other "block" that happens to end where the file was cut.
+    if (is_plausible_scan(*range)) return parse_failure(truncated);
+  }
   auto range = search_layout(input);
   if (!range) return fail(std::move(range).error());
   return read_points(input, range.value());

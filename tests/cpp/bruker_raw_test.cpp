@@ -405,6 +405,46 @@ TEST(BrukerRawHeader, Version4Untrusted) {
   EXPECT_FALSE(untrusted([](Version4& v) { v.segment_length = 8; }));
 }
 
+TEST(BrukerRawHeader, PlausibleScanLimits) {
+  using morvex::RangeLayout;
+  const auto plausible = [](auto change) {
+    RangeLayout range{10.0, 0.02, 100, 1000, 4};
+    change(range);
+    return morvex::is_plausible_scan(range);
+  };
+  EXPECT_TRUE(plausible([](RangeLayout&) {}));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.count = 1; }));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.count = 5'000'000; }));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.start = -180.0; }));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.start = 360.0; }));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.step = -10.0; }));
+  EXPECT_TRUE(plausible([](RangeLayout& r) { r.stride = 64; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.count = 0; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.count = 5'000'001; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.start = -180.001; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.start = 360.001; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.start = NAN; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.step = 0.0; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.step = 10.001; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.step = INFINITY; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.stride = 68; }));
+  EXPECT_FALSE(plausible([](RangeLayout& r) { r.stride = 6; }));
+}
+
+TEST(BrukerRawHeader, CutFileStillStatesItsRange) {
+  const std::string whole = version3_file(1, 304, 25, 10.0, 0.1, 40).str();
+  // Inside the block, at its first byte, and inside the supplementary header before it.
+  for (std::size_t cut : {whole.size() - 1, whole.size() - 100, whole.size() - 101, std::size_t{712 + 300}}) {
+    const std::string_view input(whole.data(), cut);
+    const auto range = morvex::read_range_header(input);
+    ASSERT_TRUE(range) << cut;
+    EXPECT_FALSE(morvex::is_trusted_range(input, *range)) << cut;
+    EXPECT_FALSE(morvex::range_fits(input, *range)) << cut;
+  }
+  // Before the last field it reads, the header no longer states a range.
+  EXPECT_FALSE(morvex::read_range_header(std::string_view(whole.data(), 712 + 259)));
+}
+
 TEST(BrukerRawHeader, OtherVersionsAreNotRead) {
   for (const char* signature : {"RAW0", "RAW3", "RAW1", "RAW4.01", "RAW\x00"}) {
     Bytes b;

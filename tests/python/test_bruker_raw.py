@@ -102,6 +102,7 @@ class TestErrors:
         b"raw" + b"\x00" * 100,
         b"RAX" + b"\x00" * 100,
         b"\x00RAW" + b"\x00" * 100,
+        search_file(ramp(256), signature=b"RAW_1.06"),  # STOE's binary raw, found by no search
     ])
     def test_unsupported_header(self, data):
         assert_value_error(data, "Unsupported Bruker RAW header")
@@ -203,3 +204,20 @@ def test_real_raw4_file_by_search_alone(truth, realdata):
     key = "bruker_raw/datalab_TiO2.raw"
     data = (realdata / key).read_bytes()
     check_against_truth(load(b"RAW9.99" + data[7:]), truth[key])
+
+
+# Versions 3, 4, 1 and 2: cut inside the intensities, at their first byte and just before.
+@pytest.mark.parametrize("name", ["KGA1-CONT.RAW", "datalab_TiO2.raw", "pyxrd_brk_raw1.raw",
+                                  "pyxrd_brk_raw2.raw"])
+def test_real_file_cut_short_is_truncated(realdata, name):
+    data = (realdata / "bruker_raw" / name).read_bytes()
+    first = len(data) - 4 * len(load(data).y)  # one range of singles that ends the file
+    for cut in (len(data) - 1, (first + len(data)) // 2, first + 1, first, first - 1):
+        assert_value_error(data[:cut], "Bruker RAW intensity data truncated")
+
+
+def test_cut_after_the_first_range_loads_it(realdata):
+    data = (realdata / "bruker_raw" / "xylib_format1.raw").read_bytes()
+    whole = load(data)
+    cut = load(data[:len(data) * 4 // 5])
+    assert (cut.x, cut.y) == (whole.x, whole.y) and len(cut.y) == 101
