@@ -4,8 +4,8 @@
 Usage: plot.py [-o OUT.png] [--build-dir DIR] FILE...
 
 One panel per file, x labelled in the file's unit as far as it can be told (the readers hand
-back bare numbers, so the unit is guessed from the format and from header words such as
-"2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail to load
+back bare numbers, so the unit is guessed from the format, a GSAS bank's binning and header
+words such as "2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail to load
 are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
 """
 
@@ -20,6 +20,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 TWO_THETA = "2θ (degrees)"
 Q_INVERSE_ANGSTROM = "Q (Å⁻¹)"
 Q_INVERSE_NM = "Q (nm⁻¹)"
+TIME_OF_FLIGHT = "time of flight (µs)"
 UNKNOWN = "x (unit not stated in the file)"
 
 # Header words, checked in this order on the leading comment or caption lines of a text file.
@@ -29,8 +30,12 @@ UNIT_WORDS = [
     (re.compile(r"(?<![A-Za-z])q(?![A-Za-z])|Å\s*(\^?-1|⁻¹)|\b1\s*/\s*A\b|\bA\^?-1\b", re.I),
      Q_INVERSE_ANGSTROM),
 ]
-# The instrument formats record 2θ scans.
-UNIT_BY_EXTENSION = {".raw": TWO_THETA, ".xrdml": TWO_THETA, ".rasx": TWO_THETA}
+# XRDML and RASX files record 2θ scans; raw files are told apart by content (raw_unit).
+UNIT_BY_EXTENSION = {".xrdml": TWO_THETA, ".rasx": TWO_THETA}
+# The binning word of a GSAS BANK line. Constant-step banks are 2θ in centidegrees, which the
+# reader turns into degrees; RALF and SLOG banks are time of flight in µs.
+GSAS_BINNING = {b"CONST": TWO_THETA, b"CONS": TWO_THETA, b"RALF": TIME_OF_FLIGHT,
+                b"SLOG": TIME_OF_FLIGHT}
 HEADER_LINES = 20
 DATA_ROW = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?([\s,;]|$)")
 
@@ -63,9 +68,28 @@ def header_lines(path):
     return lines
 
 
+def raw_unit(path):
+    """Bruker binary files (a zero byte in the first 1024, as the reader decides) scan 2θ; a
+    GSAS text file says it on its first BANK line, the one the reader takes."""
+    try:
+        with open(path, "rb") as f:
+            if b"\0" in f.read(1024):
+                return TWO_THETA
+            f.seek(0)
+            for line in f:
+                tokens = line.split()
+                if line.startswith(b"BANK") and len(tokens) >= 7:
+                    return GSAS_BINNING.get(tokens[4], UNKNOWN)
+    except OSError:
+        pass
+    return UNKNOWN
+
+
 def guess_unit(path):
     """Axis label for x, or a plain one when nothing tells the unit."""
     suffix = path.suffix.lower()
+    if suffix == ".raw":
+        return raw_unit(path)
     if suffix in UNIT_BY_EXTENSION:
         return UNIT_BY_EXTENSION[suffix]
     for line in header_lines(path):

@@ -22,13 +22,31 @@ module_spec.loader.exec_module(plot)
     ("a.xy", "# Q (nm^-1)\n", plot.Q_INVERSE_NM),
     ("a.xy", "# quartz, measured by Alice\n", plot.UNKNOWN),
     ("a.xy", "", plot.UNKNOWN),
-    ("a.raw", "", plot.TWO_THETA),
+    ("a.raw", "RAW\0", plot.TWO_THETA),  # Bruker binary
+    ("a.raw", "title\nBANK 1 2 1\nBANK 1 2 1 CONST 1000 5 0 0 STD\n", plot.TWO_THETA),
+    ("a.raw", "BANK 1 2 1 CONS 1000 5 0 0 FXYE\n", plot.TWO_THETA),
+    ("a.raw", "BANK 1 2 1 RALF 81743. 65. 81743. 0.00080 ALT\n", plot.TIME_OF_FLIGHT),
+    ("a.raw", "BANK 1 2 1 SLOG 1 2 3 0 FXYE\n", plot.TIME_OF_FLIGHT),
+    ("a.raw", "BANK 1 2 1 TIME_MAP 1 2 0 0\n", plot.UNKNOWN),
+    ("a.raw", "", plot.UNKNOWN),
     ("a.XRDML", "", plot.TWO_THETA),
 ])
 def test_unit_guess(tmp_path, name, header, unit):
     path = tmp_path / name
     path.write_text(header + "10 1\n10.5 2\n", encoding="utf-8")
     assert plot.guess_unit(path) == unit
+
+
+@pytest.mark.parametrize("relative, unit", [
+    ("gsas/gem05984.gss", plot.TIME_OF_FLIGHT),  # RALF binning
+    ("gsas/garnet.raw", plot.TWO_THETA),         # CONST
+    ("gsas/11bmb_8714.fxye", plot.TWO_THETA),    # CONS, after 21 comment lines
+    ("bruker_raw/LaB6_Jan2018.raw", plot.TWO_THETA),
+])
+def test_real_raw_files(realdata, tmp_path, relative, unit):
+    copy = tmp_path / (pathlib.Path(relative).stem + ".raw")  # plot.py loads raw by that name
+    copy.write_bytes((realdata / relative).read_bytes())
+    assert plot.guess_unit(copy) == unit
 
 
 def test_writes_a_png_and_skips_files_that_fail(tmp_path, capsys):
