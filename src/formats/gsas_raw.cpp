@@ -34,7 +34,7 @@ struct BankHeader {
   double step = 0.0;
   Layout layout = Layout::standard;
   double position_scale = 1.0;
-  std::optional<std::uint64_t> points;  // NCHAN, honoured by the typed layouts only
+  std::optional<std::uint64_t> points;  // NCHAN: the bank holds no more points than this
 };
 
 // Upper case at column 0 only: indented or lower-case "bank" is title or comment text.
@@ -53,6 +53,7 @@ std::optional<std::uint64_t> parse_point_count(std::string_view token) {
 // The layout named after the coefficients; a file without one, or with another word such
 // as STD, is read by the plain rule.
 void read_layout(std::span<const std::string_view> tokens, BankHeader& header) {
+  header.points = parse_point_count(tokens[points_token]);
   if (tokens.size() <= layout_token) return;
   const std::string_view word = tokens[layout_token];
   if (word == "ESD") {
@@ -65,10 +66,7 @@ void read_layout(std::span<const std::string_view> tokens, BankHeader& header) {
   } else if (word == "ALT") {
     header.layout = Layout::alt_positions;
     header.position_scale = alt_position_scale;
-  } else {
-    return;
   }
-  header.points = parse_point_count(tokens[points_token]);
 }
 
 Result<BankHeader, LoadError> find_header(LineReader& lines,
@@ -89,6 +87,78 @@ Result<BankHeader, LoadError> find_header(LineReader& lines,
   }
   if (lines.failed()) return fail(lines.take_error());
   return parse_failure("BANK header not found in RAW file");
+}
+
+// GSAS writes data records in fixed columns, and wide numbers may touch their neighbours, so
+// a line with the shape of a record is read by its columns. STD: 8-column fields of a
+// 2-column counter and a 6-column intensity. ESD: 8-column fields. ALT: 8, 7 and 5 columns
+// for position, intensity and uncertainty. FXYE is free-form.
+struct RecordShape {
+  std::span<const std::size_t> widths;  // repeated from the start of each line
+  std::size_t counter_width = 0;
+};
+constexpr std::size_t eight_columns[] = {8};
+constexpr std::size_t alt_columns[] = {8, 7, 5};
+constexpr std::size_t counter_columns = 2;
+
+std::optional<RecordShape> record_shape(Layout layout) {
+  switch (layout) {
+    case Layout::standard:
+      return RecordShape{eight_columns, counter_columns};
+    case Layout::with_errors:
+      return RecordShape{eight_columns, 0};
+    case Layout::alt_positions:
+      return RecordShape{alt_columns, 0};
+    case Layout::positions:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Columns 1-2 of an STD field: blank, or a counter (a blank and a digit, or two digits).
+// Sets `counted` when there is a counter.
+bool is_counter(std::string_view columns, bool& counted) {
+  if (columns[0] == ' ' && columns[1] == ' ') return true;
+  if (!(columns[0] == ' ' || is_digit(columns[0])) || !is_digit(columns[1])) return false;
+  counted = true;
+  return true;
+}
+
+// Fills `values` from a line with the shape of a record: it ends on a field boundary once
+// trailing white space is removed, each field ends in a non-blank column and holds one
+// number, and an STD line has at least one counter. False for any other line.
+bool read_record(std::string_view line, const RecordShape& shape, std::vector<double>& values) {
+  const std::string_view trimmed = trim_white_space(line);
+  if (trimmed.empty()) return false;
+  line = line.substr(0, static_cast<std::size_t>(trimmed.data() + trimmed.size() - line.data()));
+
+  // The shape first, so that free-form lines cost no number parsing here.
+  bool counted = false;
+  std::size_t field = 0;
+  for (std::size_t at = 0; at < line.size(); ++field) {
+    const std::size_t width = shape.widths[field % shape.widths.size()];
+    if (line.size() - at < width || is_blank(line[at + width - 1])) return false;
+    if (shape.counter_width && !is_counter(line.substr(at, shape.counter_width), counted)) {
+      return false;
+    }
+    at += width;
+  }
+  if (shape.counter_width && !counted) return false;
+
+  values.clear();
+  field = 0;
+  for (std::size_t at = 0; at < line.size(); ++field) {
+    const std::size_t width = shape.widths[field % shape.widths.size()];
+    const std::string_view number = line.substr(at + shape.counter_width, width - shape.counter_width);
+    const auto value = parse_double(trim_white_space(number));
+    if (!value) return false;
+    values.push_back(*value);
+    at += width;
+  }
+  return true;
 }
 
 std::size_t values_per_point(Layout layout) {
@@ -115,6 +185,7 @@ class BankColumns {
     switch (header_.layout) {
       case Layout::standard:
         y_.push_back(value);
+        full_ = header_.points && y_.size() == *header_.points;
         return;
       case Layout::with_errors:
         (place_ == 0 ? y_ : e_).push_back(value);
@@ -154,7 +225,7 @@ class BankColumns {
   const BankHeader& header_;
   std::size_t width_;
   std::size_t place_ = 0;
-  bool full_ = false;  // NCHAN points read: the rest is padding or further records
+  bool full_ = false;  // NCHAN points read: the rest is padding (zeros filling the record)
   std::vector<double> x_, y_, e_;
 };
 
@@ -169,8 +240,14 @@ LoadResult read_gsas_raw(ByteSource& source) {
   // Words among the numbers are skipped. The next BANK line ends the bank, and nothing
   // after it is read.
   BankColumns columns(header.value());
+  const auto shape = record_shape(header.value().layout);
+  std::vector<double> record;
   while (const auto line = lines.next_line()) {
     if (is_bank_line(*line)) break;
+    if (shape && read_record(*line, *shape, record)) {
+      for (const double value : record) columns.add(value);
+      continue;
+    }
     // Token by token: a bank may be one line of millions of numbers.
     std::string_view rest = *line;
     for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {

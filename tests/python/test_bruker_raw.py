@@ -188,16 +188,6 @@ class TestStructuredHeaders:
         assert p.x == [k * step + start for k in range(12)]
 
 
-REAL_FILES = ["KGA1-CONT.RAW", "LaB6_Jan2018.raw", "datalab_TiO2.raw", "pyxrd_brk_raw1.raw",
-              "pyxrd_brk_raw2.raw", "xylib_BT86.raw", "xylib_format1.raw"]
-
-
-@pytest.mark.parametrize("name", REAL_FILES)
-def test_real_files(truth, realdata, name):
-    key = "bruker_raw/" + name
-    check_against_truth(morvex.read(str(realdata / key)), truth[key])
-
-
 def test_real_raw4_file_by_search_alone(truth, realdata):
     # Under an unknown version text the header is not read, and the search with its
     # preference for a count preceded by a valid pair still finds the right axis.
