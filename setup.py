@@ -3,9 +3,11 @@
 The metadata lives in pyproject.toml; this file only teaches setuptools to compile the one
 extension with CMake (the same build the scripts use) and to tag the wheel for the limited API
 of CPython 3.10, since the module is compiled with Py_LIMITED_API=0x030A0000 and links to no
-libpython. Everything needed comes from Debian packages; build without isolation:
+libpython. It also ships the converter package (morvex_convert, pure Python) and fills the
+stub-only package morvex-stubs. Everything needed comes from Debian packages; build without
+isolation with Debian's interpreter, as scripts/build-wheel.sh does:
 
-    python3 -m pip wheel --no-build-isolation --no-deps -w dist .
+    /usr/bin/python3 -m pip wheel --no-build-isolation --no-deps --no-index -w dist .
 
 MORVEX_WHEEL_BUILD_DIR names the scratch directory (default: build-wheel beside this file).
 """
@@ -18,6 +20,7 @@ import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.build_py import build_py
 
 ROOT = pathlib.Path(__file__).resolve().parent
 SCRATCH = pathlib.Path(os.environ.get("MORVEX_WHEEL_BUILD_DIR", ROOT / "build-wheel"))
@@ -45,13 +48,15 @@ class CMakeBuild(build_ext):
         shutil.copyfile(STUB, target.parent / "morvex.pyi")
 
 
-def stub_package():
-    """Fills the stub-only package morvex-stubs from the one stub source."""
-    package = SCRATCH / "morvex-stubs"
-    package.mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(STUB, package / "__init__.pyi")
-    (package / "py.typed").write_text("", encoding="utf-8")
-    return package
+class BuildPy(build_py):
+    """Adds the stub-only package morvex-stubs, filled from the one stub source."""
+
+    def run(self):
+        super().run()
+        package = pathlib.Path(self.build_lib) / "morvex-stubs"
+        package.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(STUB, package / "__init__.pyi")
+        (package / "py.typed").write_text("", encoding="utf-8")
 
 
 # setuptools refuses an egg_base that does not exist yet, as on a fresh clone.
@@ -59,10 +64,9 @@ def stub_package():
 
 setup(
     ext_modules=[Extension("morvex", sources=[], py_limited_api=True)],
-    cmdclass={"build_ext": CMakeBuild},
-    packages=["morvex-stubs"],
-    package_dir={"morvex-stubs": os.path.relpath(stub_package(), ROOT)},
-    package_data={"morvex-stubs": ["__init__.pyi", "py.typed"]},
+    cmdclass={"build_ext": CMakeBuild, "build_py": BuildPy},
+    packages=["morvex_convert"],
+    package_dir={"morvex_convert": "src/morvex_convert"},
     options={
         "build": {"build_base": str(SCRATCH / "setuptools")},
         "bdist_wheel": {"py_limited_api": "cp310"},

@@ -12,6 +12,7 @@ import types
 import pytest
 
 import morvex
+from conftest import BUILD_DIR
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 STUB = ROOT / "src" / "python" / "morvex.pyi"
@@ -26,9 +27,8 @@ def stub_functions(body):
     return {node.name: node for node in body if isinstance(node, ast.FunctionDef)}
 
 
-def pyproject_version():
-    with (ROOT / "pyproject.toml").open("rb") as f:
-        return tomllib.load(f)["project"]["version"]
+def version():
+    return (ROOT / "VERSION").read_text(encoding="utf-8").strip()
 
 
 class TestModuleSurface:
@@ -75,14 +75,26 @@ class TestStubMatchesModule:
 
 
 class TestVersion:
-    def test_pyproject_and_cmake_agree(self):
-        cmake = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
-        match = re.search(r"project\(morvex VERSION (\S+)", cmake)
-        assert match and match.group(1) == pyproject_version()
+    def test_metadata_and_changelog_take_it_from_the_version_file(self):
+        with (ROOT / "pyproject.toml").open("rb") as f:
+            pyproject = tomllib.load(f)
+        assert "version" in pyproject["project"]["dynamic"]
+        assert pyproject["tool"]["setuptools"]["dynamic"]["version"] == {"file": "VERSION"}
+        changelog = (ROOT / "CHANGELOG.md").read_text(encoding="utf-8")
+        assert re.search(r"^## (\S+)", changelog, re.MULTILINE).group(1) == version()
+
+    @pytest.mark.skipif(bool(os.environ.get("MORVEX_INSTALLED")), reason="no build tree")
+    def test_cmake_reads_it(self):
+        cache = (BUILD_DIR / "CMakeCache.txt").read_text(encoding="utf-8")
+        assert f"CMAKE_PROJECT_VERSION:STATIC={version()}\n" in cache
 
     @pytest.mark.skipif(not os.environ.get("MORVEX_INSTALLED"), reason="needs the installed wheel")
-    def test_installed_metadata_carries_the_version(self):
-        assert importlib.metadata.version("morvex") == pyproject_version()
+    def test_installed_metadata_carries_version_licence_and_converter(self):
+        meta = importlib.metadata.metadata("morvex")
+        assert (meta["Version"], meta["License"]) == (version(), "MIT")
         files = {str(f) for f in importlib.metadata.files("morvex")}
         assert {"morvex.abi3.so", "morvex.pyi", "morvex-stubs/__init__.pyi",
-                "morvex-stubs/py.typed"} <= files
+                "morvex-stubs/py.typed", "morvex_convert/cli.py",
+                f"morvex-{version()}.dist-info/LICENSE"} <= files
+        (script,) = importlib.metadata.entry_points(group="console_scripts", name="morvex-convert")
+        assert script.value == "morvex_convert.cli:main"
