@@ -11,9 +11,10 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_DIR = pathlib.Path(os.environ.get("MORVEX_BUILD_DIR", ROOT / "build"))
 REALDATA = ROOT.parent / "shared" / "realdata"
 
-# MORVEX_INSTALLED=1 tests whatever `import morvex` finds (an installed wheel) instead.
+# MORVEX_INSTALLED=1 tests whatever `import morvex` finds (an installed wheel) instead; the
+# converter package then comes from the installation too.
 if not os.environ.get("MORVEX_INSTALLED"):
-    sys.path.insert(0, str(BUILD_DIR))
+    sys.path[:0] = [str(BUILD_DIR), str(ROOT / "src")]
 
 
 def load_truth():

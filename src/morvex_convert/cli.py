@@ -1,0 +1,90 @@
+"""The morvex-convert command line."""
+
+import argparse
+import sys
+import time
+
+from morvex_convert.convert import CONVERTED, FAILED, FORMS, SKIPPED
+from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
+from morvex_convert.progress import progress
+from morvex_convert.run import run_dask, run_here, run_processes
+
+DESCRIPTION = """\
+Converts diffraction files, and every file of a supported format below the directories named,
+to xye or csv (x, y and e when the file has it, at full precision). A directory's files keep
+their layout under OUTDIR. Every failed file is reported with its path, exception class and
+message, and the run goes on; the exit status is 1 when any file failed."""
+
+
+def positive(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise ValueError(text)
+    return value
+
+
+def load_as_rule(text: str):
+    try:
+        return parse_load_as(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(prog="morvex-convert", description=DESCRIPTION)
+    p.add_argument("paths", nargs="+", metavar="PATH", help="files and directories to convert")
+    p.add_argument("-o", dest="outdir", default=".", metavar="OUTDIR",
+                   help="output folder (default: the current directory)")
+    p.add_argument("--to", choices=FORMS, default="xye", help="output format (default: xye)")
+    where = p.add_mutually_exclusive_group()
+    where.add_argument("--jobs", type=positive, default=1, metavar="N",
+                       help="load in N local processes (default: 1, this process)")
+    where.add_argument("--dask", metavar="ADDRESS",
+                       help="convert on the Dask cluster whose scheduler is at ADDRESS "
+                            "(e.g. tcp://host:8786); workers need morvex and the same paths")
+    p.add_argument("--as", dest="load_as", type=load_as_rule, action="append", default=[],
+                   metavar="[SUFFIX,...=]EXT",
+                   help="load files whose extension is not one of "
+                        f"{', '.join(EXTENSIONS)} through read_bytes as EXT: all of them, or "
+                        "only those with the SUFFIXes given (e.g. --as gss,fxye=raw); "
+                        "may be repeated")
+    p.add_argument("--force", action="store_true", help="overwrite existing outputs")
+    return p
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = parser().parse_args(argv)
+    started = time.monotonic()
+    tasks, refused = plan(args.paths, args.outdir, args.to, load_as(args.load_as), args.force)
+    if args.dask:
+        results = run_dask(tasks, args.dask)
+    elif args.jobs > 1 and len(tasks) > 1:
+        results = run_processes(tasks, args.jobs)
+    else:
+        results = run_here(tasks)
+
+    counts = dict.fromkeys((CONVERTED, SKIPPED, FAILED), 0)
+    bar = progress(len(tasks) + len(refused))
+    try:
+        for source, outcome in refused:
+            report(bar, counts, source, outcome)
+        for task, outcome in results:
+            report(bar, counts, task.source, outcome)
+    except KeyboardInterrupt:
+        bar.close()
+        print("morvex-convert: interrupted", file=sys.stderr)
+        return 130
+    bar.close()
+    total = sum(counts.values())
+    skipped = counts[SKIPPED]
+    print(f"{counts[CONVERTED]} converted, {skipped} skipped"
+          f"{' (output exists; --force overwrites)' if skipped else ''}, "
+          f"{counts[FAILED]} failed, of {total} files in {time.monotonic() - started:.1f} s")
+    return 1 if counts[FAILED] else 0
+
+
+def report(bar, counts, source, outcome) -> None:
+    counts[outcome.status] += 1
+    if outcome.status == FAILED:
+        bar.write(f"{source}: {outcome.error}")
+    bar.update(1)

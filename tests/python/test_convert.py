@@ -1,0 +1,183 @@
+"""morvex-convert: the trees it writes, the exact text, failures, --as, and its three runners."""
+
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+from distributed import LocalCluster
+
+import morvex
+from conftest import BUILD_DIR, ROOT
+from morvex_convert.cli import main
+from morvex_convert.convert import describe
+from morvex_convert.plan import EXTENSIONS
+
+
+def command(extra_path=()):
+    """The installed console script, or the package run from the source tree."""
+    if os.environ.get("MORVEX_INSTALLED"):
+        script = pathlib.Path(sys.executable).parent / "morvex-convert"
+        assert script.exists(), "the wheel did not install the morvex-convert script"
+        argv, path = [str(script)], list(extra_path)
+    else:
+        argv = [sys.executable, "-m", "morvex_convert"]
+        path = [*extra_path, BUILD_DIR, ROOT / "src"]
+    return argv, dict(os.environ, PYTHONPATH=os.pathsep.join(map(str, path)))
+
+
+def run(*args, **options):
+    argv, env = command()
+    return subprocess.run([*argv, *map(str, args)], env=env, capture_output=True, text=True,
+                          **options)
+
+
+def exact(pattern):
+    return [[v.hex() for v in values] for values in (pattern.x, pattern.y, pattern.e or [])]
+
+
+def files(tree):
+    return {str(p.relative_to(tree)): p.read_bytes() for p in sorted(tree.rglob("*"))
+            if p.is_file()}
+
+
+@pytest.fixture(scope="module")
+def local_run(realdata, tmp_path_factory):
+    out = tmp_path_factory.mktemp("local")
+    return out, run("-o", out, "--jobs", 2, realdata)
+
+
+class TestRealFiles:
+    def test_two_processes_convert_every_supported_file(self, realdata, local_run):
+        out, done = local_run
+        sources = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
+        failures = set()
+        for source in sources:
+            try:
+                pattern = morvex.read(str(source))
+            except Exception as error:
+                failures.add(f"{source}: {describe(error)}")
+                continue
+            written = (out / source.relative_to(realdata)).with_suffix(".xye")
+            assert exact(morvex.read(str(written))) == exact(pattern), source
+        assert set(done.stderr.splitlines()) == failures
+        assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 skipped, "
+                                      f"{len(failures)} failed, of {len(sources)} files in ")
+        assert done.returncode == (1 if failures else 0)
+
+    @pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+    def test_a_dask_cluster_writes_the_same_bytes(self, realdata, local_run, tmp_path):
+        out, done = local_run
+        with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                          dashboard_address=None) as cluster:
+            remote = run("-o", tmp_path, "--dask", cluster.scheduler_address, realdata)
+        assert (remote.returncode, set(remote.stderr.splitlines())) == \
+            (done.returncode, set(done.stderr.splitlines()))
+        assert files(tmp_path) == files(out)
+
+    def test_load_as_reads_other_extensions_through_read_bytes(self, realdata, tmp_path):
+        gsas = realdata / "gsas"
+        assert main(["-o", str(tmp_path), "--as", "gss,FXYE=raw", str(gsas)]) == 0
+        assert sorted(p.name for p in tmp_path.iterdir()) == \
+            ["11bmb_8714.xye", "garnet.xye", "gem05984.xye"]
+        for name in ("11bmb_8714.fxye", "gem05984.gss"):
+            source = gsas / name
+            want = morvex.read_bytes(source.read_bytes(), name + ".raw")
+            got = morvex.read(str((tmp_path / name).with_suffix(".xye")))
+            assert exact(got) == exact(want)
+
+
+@pytest.mark.parametrize("form, with_e, without_e", [
+    ("xye", "0.1 1e-300 -0.0\n1e+16 inf 2.0\n", "0.30000000000000004 -5.0\n"),
+    ("csv", "x,y,e\n0.1,1e-300,-0.0\n1e+16,inf,2.0\n", "x,y\n0.30000000000000004,-5.0\n"),
+])
+def test_full_precision_text(tmp_path, form, with_e, without_e):
+    (tmp_path / "in").mkdir()
+    (tmp_path / "in" / "a.xye").write_text("0.1 1e-300 -0\n1E16 INF 2\n")
+    (tmp_path / "in" / "b.csv").write_text("x,y\n0.30000000000000004,-5\n")
+    assert main(["-o", str(tmp_path / "out"), "--to", form, str(tmp_path / "in")]) == 0
+    out = tmp_path / "out"
+    assert (out / f"a.{form}").read_text() == with_e
+    assert (out / f"b.{form}").read_text() == without_e
+    for name in "ab":
+        source, written = tmp_path / "in" / f"{name}.{'xye' if name == 'a' else 'csv'}", \
+            out / f"{name}.{form}"
+        assert exact(morvex.read(str(written))) == exact(morvex.read(str(source)))
+
+
+@pytest.mark.parametrize("rules, converted", [
+    ([], ["a.xye"]),
+    (["--as", "xy"], ["a.xye", "b.xye", "c.xye"]),
+    (["--as", ".DAT=xy"], ["a.xye", "b.xye"]),
+    (["--as", "dat=csv", "--as", "xy"], ["a.xye", "b.xye", "c.xye"]),
+])
+def test_load_as_picks_files_outside_the_table(tmp_path, rules, converted):
+    tree = tmp_path / "tree"
+    tree.mkdir()
+    for name in ("a.xy", "b.dat", "c.gsa"):
+        (tree / name).write_text("1 2\n")
+    assert main(["-o", str(tmp_path / "out"), *rules, str(tree)]) == 0
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == converted
+
+
+def test_existing_outputs_are_kept_unless_forced(tmp_path, capsys):
+    (tmp_path / "a.xy").write_text("1 2\n")
+    out = tmp_path / "converted"  # inside the tree: a rerun must not take its own outputs
+    out.mkdir()
+    (out / "a.xye").write_text("old")
+    argv = ["-o", str(out), str(tmp_path)]
+    assert main(argv) == 0
+    assert (out / "a.xye").read_text() == "old"
+    assert capsys.readouterr().out.startswith(
+        "0 converted, 1 skipped (output exists; --force overwrites), 0 failed, of 1 files in ")
+    assert main(["--force", *argv]) == 0
+    assert (out / "a.xye").read_text() == "1.0 2.0\n"
+    assert capsys.readouterr().out.startswith("1 converted, 0 skipped, 0 failed, of 1 files in ")
+
+
+def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
+    for name, data in [("good.xy", b"1 2\n"), ("bad.raw", b"\0abc"), ("c.csv", b"1,2\n"),
+                       ("c.xy", b"3 4\n"), ("d.xye", b"5 6 7\n")]:
+        (tmp_path / name).write_bytes(data)
+    missing = tmp_path / "missing.xy"
+    assert main(["-o", str(tmp_path), str(tmp_path), str(missing)]) == 1
+    printed = capsys.readouterr()
+    assert sorted(printed.err.splitlines()) == sorted([
+        f"{tmp_path}/bad.raw: ValueError: Unsupported Bruker RAW header",
+        f"{tmp_path}/c.xy: FileExistsError: {tmp_path}/c.xye is already the output of "
+        f"{tmp_path}/c.csv",
+        f"{tmp_path}/d.xye: FileExistsError: {tmp_path}/d.xye would replace an input file",
+        f"{missing}: OSError: No such file or directory (os error 2)",
+    ])
+    assert printed.out.startswith("2 converted, 0 skipped, 4 failed, of 6 files in ")
+    assert (tmp_path / "good.xye").read_text() == "1.0 2.0\n"
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--as", "dat"], "'dat': EXT must be one of xy, xye, csv, raw, xrdml, rasx"),
+    (["--as", ",=xy"], "',=xy': no suffix before '='"),
+    (["--jobs", "0"], "argument --jobs: invalid positive value: '0'"),
+    (["--jobs", "2", "--dask", "tcp://h:1"], "argument --dask: not allowed with argument --jobs"),
+])
+def test_usage_errors(capsys, args, message):
+    with pytest.raises(SystemExit) as exit_:
+        main([*args, "scan.xy"])
+    assert exit_.value.code == 2
+    assert message in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("hide_tqdm, shown", [(False, "100%"), (True, "\r2/2 files")])
+def test_progress_on_a_terminal(tmp_path, hide_tqdm, shown):
+    (tmp_path / "hidden").mkdir()
+    (tmp_path / "hidden" / "tqdm.py").write_text("raise ImportError('not installed')\n")
+    for name in ("a.xy", "b.xy"):
+        (tmp_path / name).write_text("1 2\n")
+    argv, env = command([tmp_path / "hidden"] if hide_tqdm else [])
+    leader, follower = os.openpty()
+    with os.fdopen(leader, "rb", buffering=0) as terminal:
+        subprocess.run([*argv, "-o", tmp_path / "out", tmp_path / "a.xy", tmp_path / "b.xy"],
+                       env=env, stderr=follower, stdout=subprocess.DEVNULL, check=True)
+        os.close(follower)
+        drawn = terminal.read(65536).decode()
+    assert shown in drawn and ("100%" in drawn) != hide_tqdm
