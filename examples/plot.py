@@ -5,8 +5,8 @@ Usage: plot.py [-o OUT.png] [--build-dir DIR] FILE...
 
 One panel per file, x labelled in the file's unit as far as it can be told (the readers hand
 back bare numbers, so the unit is guessed from the format, a GSAS bank's binning and header
-words such as "2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail to load
-are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
+words such as "2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail
+to load are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
 """
 
 import argparse
