@@ -41,7 +41,7 @@ inline std::string compare_results(const LoadResult& a, const LoadResult& b) {
            (a.ok() ? b.error().message() : a.error().message());
   }
   if (!a.ok()) {
-    if (a.error().kind() != b.error().kind()) return "error kinds differ";
+    if (a.error().is_io() != b.error().is_io()) return "error classes differ";
     if (a.error().message() != b.error().message()) {
       return "messages differ: \"" + a.error().message() + "\" vs \"" + b.error().message() + "\"";
     }

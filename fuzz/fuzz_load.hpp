@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/dispatch.hpp"
+#include "dispatch/dispatch.hpp"
 #include "fuzz_common.hpp"
 
 namespace morvex::fuzz {

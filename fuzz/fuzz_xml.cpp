@@ -26,7 +26,8 @@ void walk_attributes(const morvex::xml::Event& tag) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   morvex::SliceSource source(morvex::fuzz::as_view(data, size));
-  morvex::xml::PullParser parser(source);
+  morvex::Input input(source);
+  morvex::xml::PullParser parser(input);
   std::uint64_t last_offset = 0;
   for (;;) {
     const std::size_t depth_before = parser.depth();

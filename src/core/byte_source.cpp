@@ -12,23 +12,6 @@
 
 namespace morvex {
 
-IoResult<std::string_view> ByteSource::read_all(ByteBuffer& storage) {
-  constexpr std::size_t chunk = 64 * 1024;
-  std::size_t used = 0;
-  try {
-    for (;;) {
-      if (used == storage.size()) storage.resize(std::max(chunk, storage.size() * 2));
-      auto got = read(std::span<char>(storage.data() + used, storage.size() - used));
-      if (!got) return fail(std::move(got).error());
-      if (got.value() == 0) break;
-      used += got.value();
-    }
-  } catch (const std::bad_alloc&) {
-    return fail(IoError::out_of_memory());
-  }
-  return std::string_view(storage.data(), used);
-}
-
 IoResult<FileSource> FileSource::open(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) {
     return fail(IoError::with_text("strings passed to WinAPI cannot contain NULs"));
@@ -66,32 +49,12 @@ IoResult<std::size_t> FileSource::read(std::span<char> buffer) {
   }
 }
 
-IoResult<std::string_view> FileSource::read_all(ByteBuffer& storage) {
-  // Size the buffer from the file's length when it is known, so that a large file is read
-  // without repeated growth; the generic loop still copes with files that change size.
+std::optional<std::size_t> FileSource::remaining_size() const {
   struct stat info {};
-  if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
-    const off_t here = ::lseek(fd_, 0, SEEK_CUR);
-    if (here >= 0 && info.st_size > here) {
-      try {
-        storage.resize(static_cast<std::size_t>(info.st_size - here) + 1);
-      } catch (const std::bad_alloc&) {
-        return fail(IoError::out_of_memory());
-      }
-    }
-  }
-  return ByteSource::read_all(storage);
-}
-
-IoResult<bool> FileSource::rewind() {
-  if (::lseek(fd_, 0, SEEK_SET) < 0) return fail(IoError::from_errno(errno));
-  return true;
-}
-
-int FileSource::release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+  if (here < 0 || info.st_size <= here) return std::nullopt;
+  return static_cast<std::size_t>(info.st_size - here);
 }
 
 IoResult<std::size_t> SliceSource::read(std::span<char> buffer) {
@@ -102,7 +65,7 @@ IoResult<std::size_t> SliceSource::read(std::span<char> buffer) {
   return n;
 }
 
-IoResult<std::string_view> SliceSource::read_all(ByteBuffer&) {
+std::string_view SliceSource::take_rest() {
   const std::size_t from = std::min(position_, data_.size());
   position_ = data_.size();
   return data_.substr(from);

@@ -41,16 +41,6 @@ class ByteSource {
   // Reads up to buffer.size() bytes from the current position; 0 means end of input.
   // Interrupted reads are retried, so an error here is a real one.
   virtual IoResult<std::size_t> read(std::span<char> buffer) = 0;
-
-  // Everything from the current position to the end. A slice hands out its own bytes in
-  // place; a file is read into `storage`, which must outlive the returned view.
-  virtual IoResult<std::string_view> read_all(ByteBuffer& storage);
-
-  // The open file's descriptor, for libraries that read it themselves; -1 for a slice.
-  virtual int file_descriptor() const { return -1; }
-
-  // The whole underlying slice, for readers that work on memory in place; none for a file.
-  virtual std::optional<std::string_view> whole_slice() const { return std::nullopt; }
 };
 
 // Owns a file descriptor opened read-only; closed by the destructor on every path.
@@ -66,13 +56,10 @@ class FileSource final : public ByteSource {
   ~FileSource() override;
 
   IoResult<std::size_t> read(std::span<char> buffer) override;
-  IoResult<std::string_view> read_all(ByteBuffer& storage) override;
-  int file_descriptor() const override { return fd_; }
 
-  // Back to offset 0.
-  IoResult<bool> rewind();
-  // Hands the descriptor over (to a library that closes it itself).
-  int release();
+  int descriptor() const { return fd_; }
+  // Bytes from the current position to the end of a regular file; none for other files.
+  std::optional<std::size_t> remaining_size() const;
 
  private:
   explicit FileSource(int fd) : fd_(fd) {}
@@ -85,8 +72,8 @@ class SliceSource final : public ByteSource {
   explicit SliceSource(std::string_view data) : data_(data) {}
 
   IoResult<std::size_t> read(std::span<char> buffer) override;
-  IoResult<std::string_view> read_all(ByteBuffer& storage) override;
-  std::optional<std::string_view> whole_slice() const override { return data_; }
+  // The bytes from the read position on, all at once; the position moves to the end.
+  std::string_view take_rest();
 
   std::size_t position() const { return position_; }
   void seek(std::size_t position) { position_ = position; }

@@ -37,10 +37,6 @@ std::string ZipError::message() const {
       return prefixed("invalid Zip archive: ");
     case Class::unsupported_archive:
       return prefixed("unsupported Zip archive: ");
-    case Class::file_not_found:
-      return "specified file not found in archive";
-    case Class::invalid_password:
-      return "provided password is incorrect";
   }
   return detail;
 }

@@ -18,7 +18,6 @@ class IoError {
   static IoError invalid_utf8() { return with_text("stream did not contain valid UTF-8"); }
   static IoError out_of_memory() { return with_text("out of memory"); }
 
-  int os_code() const { return os_code_; }
   // "<system description> (os error N)" for an OS error, the fixed text otherwise.
   std::string message() const;
 
@@ -30,9 +29,9 @@ class IoError {
 
 // A failure of the ZIP archive reader, by failure class; the detail is the library's text.
 struct ZipError {
-  enum class Class { io, invalid_archive, unsupported_archive, file_not_found, invalid_password };
+  enum class Class { io, invalid_archive, unsupported_archive };
   Class error_class;
-  std::string detail;  // for io: the I/O error's text; for the fixed classes: unused
+  std::string detail;  // for io: the I/O error's text; otherwise libzip's
 
   std::string message() const;
 };
@@ -47,18 +46,16 @@ struct EntryNotFound {
   std::string name;
 };
 
-// The variant's alternatives stand in the order of the kinds' tags (0 to 4).
 class LoadError {
  public:
-  enum class Kind { io = 0, zip = 1, parse = 2, unknown_format = 3, entry_not_found = 4 };
-
   LoadError(IoError error) : value_(std::move(error)) {}
   LoadError(ZipError error) : value_(std::move(error)) {}
   LoadError(ParseError error) : value_(std::move(error)) {}
   LoadError(UnknownFormat error) : value_(error) {}
   LoadError(EntryNotFound error) : value_(std::move(error)) {}
 
-  Kind kind() const { return static_cast<Kind>(value_.index()); }
+  // An input/output failure, raised as OSError; every other kind is a ValueError.
+  bool is_io() const { return std::holds_alternative<IoError>(value_); }
   std::string message() const;
 
  private:

@@ -41,4 +41,9 @@ class [[nodiscard]] Result {
   std::variant<T, E> state_;
 };
 
+// A step that yields nothing but may fail.
+template <class E>
+using Status = Result<std::monostate, E>;
+inline constexpr std::monostate succeeded{};
+
 }  // namespace morvex

@@ -18,6 +18,16 @@ bool all_ascii(const unsigned char* p, std::size_t n) {
   return true;
 }
 
+const char* first_non_ascii(const char* p, const char* end) {
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (p < end && (static_cast<unsigned char>(*p) & 0x80) == 0) ++p;
+  return p;
+}
+
 std::size_t first_invalid_utf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();

@@ -9,6 +9,9 @@ namespace morvex {
 // True when all n bytes are ASCII; checks eight bytes at a time.
 bool all_ascii(const unsigned char* p, std::size_t n);
 
+// The first byte of [p, end) that is not ASCII, or end.
+const char* first_non_ascii(const char* p, const char* end);
+
 // Index of the first byte that breaks UTF-8 in the strict sense of RFC 3629 (no overlong
 // forms, no surrogates, nothing above U+10FFFF, no sequence cut off at the end), or npos.
 std::size_t first_invalid_utf8(std::string_view text);

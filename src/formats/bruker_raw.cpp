@@ -161,25 +161,31 @@ std::optional<StartStep> find_start_step(std::string_view input, std::size_t cou
   return std::nullopt;
 }
 
-LoadResult read_bruker_raw(ByteSource& source) {
-  ByteBuffer storage;
-  auto all = source.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  const std::string_view input = all.value();
+namespace {
 
-  if (input.size() < min_input_size || !input.starts_with(signature) ||
-      input.starts_with(stoe_signature)) {
+LoadResult read_file(std::string_view bytes) {
+  if (bytes.size() < min_input_size || !bytes.starts_with(signature) ||
+      bytes.starts_with(stoe_signature)) {
     return parse_failure("Unsupported Bruker RAW header");
   }
-  if (const auto range = read_range_header(input)) {
-    if (is_trusted_range(input, *range)) return read_points(input, *range);
+  if (const auto range = read_range_header(bytes)) {
+    if (is_trusted_range(bytes, *range)) return read_points(bytes, *range);
     // A real scan whose points the input cannot hold is a cut file: a search would find some
     // other "block" that happens to end where the file was cut.
     if (is_plausible_scan(*range)) return parse_failure(truncated);
   }
-  auto range = search_layout(input);
+  auto range = search_layout(bytes);
   if (!range) return fail(std::move(range).error());
-  return read_points(input, range.value());
+  return read_points(bytes, range.value());
+}
+
+}  // namespace
+
+LoadResult read_bruker_raw(Input& input) {
+  ByteBuffer storage;
+  auto all = input.read_all(storage);
+  if (!all) return fail(std::move(all).error());
+  return read_file(all.value());
 }
 
 }  // namespace morvex

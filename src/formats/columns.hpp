@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/input.hpp"
+#include "core/load_error.hpp"
+
 namespace morvex {
 
 // push_row reads no further than this: position, intensity, uncertainty.
@@ -26,5 +29,11 @@ void push_row(std::span<const std::string_view> tokens, ColumnTarget& target);
 // The uncertainties survive only when every point has one.
 std::optional<std::vector<double>> finish_error_column(const std::vector<double>& x,
                                                        std::vector<double>&& e);
+
+using Splitter = void (*)(std::string_view, std::vector<std::string_view>&, std::size_t);
+
+// Every line of the input through the row rule, reading no more than `columns` tokens of it
+// (2 leaves out the uncertainty). Blank lines and lines that start with "#" or "!" are skipped.
+LoadResult read_columns(Input& input, Splitter split, std::size_t columns);
 
 }  // namespace morvex

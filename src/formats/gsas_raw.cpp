@@ -231,8 +231,8 @@ class BankColumns {
 
 }  // namespace
 
-LoadResult read_gsas_raw(ByteSource& source) {
-  LineReader lines(source);
+LoadResult read_gsas_raw(Input& input) {
+  LineReader lines(input);
   std::vector<std::string_view> tokens;
   auto header = find_header(lines, tokens);
   if (!header) return fail(std::move(header).error());

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/line_reader.hpp"
-#include "core/number.hpp"
+#include "core/input.hpp"
 #include "core/tokens.hpp"
+#include "formats/columns.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -72,11 +72,6 @@ ZipError::Class classify(int code) {
     case ZIP_ER_NOPASSWD:
     case ZIP_ER_OPNOTSUPP:
       return ZipError::Class::unsupported_archive;
-    case ZIP_ER_NOENT:
-    case ZIP_ER_DELETED:
-      return ZipError::Class::file_not_found;
-    case ZIP_ER_WRONGPASSWD:
-      return ZipError::Class::invalid_password;
     default:  // not a zip archive, inconsistent, CRC or zlib trouble in the directory, ...
       return ZipError::Class::invalid_archive;
   }
@@ -132,13 +127,13 @@ class EntrySource final : public ByteSource {
 
 // A libzip source over the caller's input: the slice in place, or the open file through a
 // descriptor of its own (libzip closes that one; the caller's stays with its owner).
-Result<ZipSourceHandle, ZipError> make_zip_source(ByteSource& source, zip_error_t* error) {
-  if (const auto slice = source.whole_slice()) {
+Result<ZipSourceHandle, ZipError> make_zip_source(const Input& input, zip_error_t* error) {
+  if (const auto slice = input.slice()) {
     zip_source_t* zsource = zip_source_buffer_create(slice->data(), slice->size(), 0, error);
     if (!zsource) return fail(to_zip_error(error));
     return ZipSourceHandle(zsource);
   }
-  const int fd = source.file_descriptor();
+  const int fd = input.file_descriptor();
   // A directory opens read-only on Linux; say what is wrong rather than letting libzip
   // complain that the stream cannot seek.
   struct stat file_info {};
@@ -169,9 +164,9 @@ bool is_empty(zip_source_t* zsource) {
   return (info.valid & ZIP_STAT_SIZE) != 0 && info.size == 0;
 }
 
-Result<ArchiveHandle, ZipError> open_archive(ByteSource& source) {
+Result<ArchiveHandle, ZipError> open_archive(const Input& input) {
   LibzipError error;
-  auto zsource = make_zip_source(source, error.get());
+  auto zsource = make_zip_source(input, error.get());
   if (!zsource) return fail(std::move(zsource).error());
   if (is_empty(zsource->get())) return fail(zip_error_of(ZIP_ER_NOZIP));
   zip_t* archive = zip_open_from_source(zsource->get(), ZIP_RDONLY, error.get());
@@ -203,11 +198,12 @@ bool fits_profile_pattern(std::string_view name) {
   return name.find(profile_marker) != std::string_view::npos && name.ends_with(profile_suffix);
 }
 
-// The exact preferred name wherever it stands, else the first fitting name in directory
-// order. Only entries that open count; a name that could not be chosen is not opened at all.
-std::optional<std::string> find_profile_name(zip_t* archive) {
+// The entry under the exact preferred name wherever it stands, else the first fitting name
+// in directory order. Only entries that open count; a name that could not be chosen is not
+// opened at all, and the chosen entry is opened once.
+std::optional<EntryHandle> open_profile(zip_t* archive) {
   const zip_int64_t count = zip_get_num_entries(archive, 0);
-  std::optional<std::string> fallback;
+  std::optional<EntryHandle> fallback;
   for (zip_int64_t i = 0; i < count; ++i) {
     const auto index = static_cast<zip_uint64_t>(i);
     const char* raw_name = zip_get_name(archive, index, 0);
@@ -215,12 +211,13 @@ std::optional<std::string> find_profile_name(zip_t* archive) {
     const std::string_view name(raw_name);
     const bool preferred = name == preferred_profile;
     if (!preferred && (fallback || !fits_profile_pattern(name))) continue;
-    if (!open_entry(archive, index)) {
+    auto entry = open_entry(archive, index);
+    if (!entry) {
       zip_error_clear(archive);
       continue;
     }
-    if (preferred) return std::string(name);
-    fallback = std::string(name);
+    if (preferred) return std::move(entry).value();
+    fallback = std::move(entry).value();
   }
   return fallback;
 }
@@ -229,39 +226,17 @@ std::optional<std::string> find_profile_name(zip_t* archive) {
 // A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
 LoadResult read_profile(zip_file_t* entry) {
   EntrySource source(entry);
-  LineReader lines(source);
-  std::vector<double> x;
-  std::vector<double> y;
-  std::vector<std::string_view> tokens;
-  while (const auto line = lines.next_line()) {
-    const std::string_view trimmed = trim_white_space(*line);
-    if (trimmed.empty()) continue;
-    split_white_space(trimmed, tokens, 2);  // position and intensity only
-    if (tokens.size() < 2) continue;
-    const auto position = parse_double(tokens[0]);
-    const auto intensity = parse_double(tokens[1]);
-    if (!position || !intensity) continue;
-    x.push_back(*position);
-    y.push_back(*intensity);
-  }
-  if (lines.failed()) return fail(lines.take_error());
-  return Pattern{std::move(x), std::move(y), std::nullopt};
+  Input input(source);
+  return read_columns(input, split_white_space, 2);
 }
 
 }  // namespace
 
-LoadResult read_rasx(ByteSource& source) {
-  auto archive = open_archive(source);
+LoadResult read_rasx(Input& input) {
+  auto archive = open_archive(input);
   if (!archive) return fail(std::move(archive).error());
-  zip_t* const za = archive->get();
-
-  const auto name = find_profile_name(za);
-  if (!name) return fail(EntryNotFound{std::string(profile_pattern)});
-
-  const zip_int64_t index = zip_name_locate(za, name->c_str(), 0);
-  if (index < 0) return fail(to_zip_error(zip_get_error(za)));
-  auto entry = open_entry(za, static_cast<zip_uint64_t>(index));
-  if (!entry) return fail(std::move(entry).error());
+  auto entry = open_profile(archive->get());
+  if (!entry) return fail(EntryNotFound{std::string(profile_pattern)});
   return read_profile(entry->get());
 }
 

@@ -9,6 +9,7 @@
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"
+#include "xml/attributes.hpp"
 #include "xml/pull_parser.hpp"
 
 namespace morvex {
@@ -56,7 +57,7 @@ std::vector<double> two_theta_axis(std::size_t count, double start, double end) 
 
 class ScanReader {
  public:
-  explicit ScanReader(ByteSource& source) : parser_(source) {}
+  explicit ScanReader(Input& input) : parser_(input) {}
 
   LoadResult read() {
     for (;;) {
@@ -64,13 +65,13 @@ class ScanReader {
       if (!event) return failure("XRDML parse error: ", event.error());
       switch (event->kind) {
         case xml::EventKind::start_tag:
-          if (auto error = on_start(*event)) return fail(std::move(*error));
+          if (auto step = on_start(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_tag:
           if (settles(*event)) return build();
           break;
         case xml::EventKind::text:
-          if (auto error = on_text(*event)) return fail(std::move(*error));
+          if (auto step = on_text(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_of_input:
           return at_end_of_input();
@@ -81,7 +82,7 @@ class ScanReader {
   }
 
  private:
-  std::optional<ParseError> on_start(const xml::Event& tag) {
+  Status<ParseError> on_start(const xml::Event& tag) {
     const std::string_view local = local_name(tag.name);
     if (local == "positions") return on_positions(tag);
     if (local == "startPosition") {
@@ -93,21 +94,21 @@ class ScanReader {
       state_.intensities_name.assign(tag.name);
       state_.intensities_offset = tag.offset;
     }
-    return std::nullopt;
+    return succeeded;
   }
 
   // Every attribute is walked, even after "axis", so that a malformed one is reported
   // wherever it stands in the tag.
-  std::optional<ParseError> on_positions(const xml::Event& tag) {
+  Status<ParseError> on_positions(const xml::Event& tag) {
     state_.in_2theta_positions = false;
     xml::AttributeReader attributes(tag);
     for (;;) {
       auto attribute = attributes.next();
-      if (!attribute) return failure("XRDML attribute error: ", attribute.error()).error;
-      if (!attribute.value()) return std::nullopt;
+      if (!attribute) return failure("XRDML attribute error: ", attribute.error());
+      if (!attribute.value()) return succeeded;
       if ((*attribute)->name != "axis") continue;
       auto value = xml::unescape_value(**attribute);
-      if (!value) return failure("XRDML attribute decode error: ", value.error()).error;
+      if (!value) return failure("XRDML attribute decode error: ", value.error());
       if (*value == "2Theta") state_.in_2theta_positions = true;
     }
   }
@@ -129,26 +130,26 @@ class ScanReader {
   }
 
   // Each text event stands alone: a value split by a comment or a reference gives two.
-  std::optional<ParseError> on_text(const xml::Event& text) {
+  Status<ParseError> on_text(const xml::Event& text) {
     if (auto invalid = xml::check_utf8(text.bytes, text.offset)) {
-      return failure("XRDML text decode error: ", *invalid).error;
+      return failure("XRDML text decode error: ", *invalid);
     }
     const std::string_view trimmed = trim_white_space(text.bytes);
-    if (trimmed.empty()) return std::nullopt;
+    if (trimmed.empty()) return succeeded;
     if (state_.in_start_position) {
       const auto value = parse_double(trimmed);
-      if (!value) return ParseError{"XRDML invalid 2Theta start position"};
+      if (!value) return parse_failure("XRDML invalid 2Theta start position");
       state_.start_position = *value;
       state_.start_found = true;
     } else if (state_.in_end_position) {
       const auto value = parse_double(trimmed);
-      if (!value) return ParseError{"XRDML invalid 2Theta end position"};
+      if (!value) return parse_failure("XRDML invalid 2Theta end position");
       state_.end_position = *value;
       state_.end_found = true;
     } else if (state_.in_intensities) {
       append_intensities(trimmed);
     }
-    return std::nullopt;
+    return succeeded;
   }
 
   // A scan's intensities are one text of megabytes: taken token by token, so that no list
@@ -184,8 +185,8 @@ class ScanReader {
 
 }  // namespace
 
-LoadResult read_xrdml(ByteSource& source) {
-  return ScanReader(source).read();
+LoadResult read_xrdml(Input& input) {
+  return ScanReader(input).read();
 }
 
 }  // namespace morvex

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/dispatch.hpp"
+#include "dispatch/dispatch.hpp"
 #include "python/binding.hpp"
 
 namespace morvex::python {
@@ -140,7 +140,7 @@ void raise_load_error(const LoadError& error) {
   PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                         "replace");
   if (!text) return;
-  PyObject* type = error.kind() == LoadError::Kind::io ? PyExc_OSError : PyExc_ValueError;
+  PyObject* type = error.is_io() ? PyExc_OSError : PyExc_ValueError;
   PyErr_SetObject(type, text);
   Py_DECREF(text);
 }

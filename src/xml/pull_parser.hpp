@@ -16,7 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/byte_source.hpp"
+#include "core/input.hpp"
 #include "core/result.hpp"
 
 namespace morvex::xml {
@@ -62,10 +62,11 @@ struct Event {
 
 class PullParser {
  public:
-  static constexpr std::size_t buffer_size = 8192;
+  static constexpr std::size_t buffer_size = Input::buffer_size;
 
-  // Reads `source` from its current position, strictly forward.
-  explicit PullParser(ByteSource& source) : source_(source) {}
+  // Reads the input from its current position, strictly forward; a byte-order mark at the
+  // very start is skipped.
+  explicit PullParser(Input& input) : input_(input) { input_.skip_byte_order_mark(); }
   PullParser(const PullParser&) = delete;
   PullParser& operator=(const PullParser&) = delete;
 
@@ -91,22 +92,18 @@ class PullParser {
 
   // The next input byte, or -1 at the end of input or on a read error (then io_error_ is set).
   int get() {
-    if (position_ < end_) return static_cast<unsigned char>(buffer_[position_++]);
-    return get_slow();
+    const std::string_view ahead = input_.buffered();
+    if (ahead.empty()) return get_slow();
+    input_.consume(1);
+    return static_cast<unsigned char>(ahead.front());
   }
   int get_slow();
-  bool refill();
-  void skip_byte_order_mark();
-  std::uint64_t here() const { return consumed_ + position_; }
+  // The buffered bytes, refilled when none are left; empty at the end of input or on error.
+  std::string_view ahead();
+  std::uint64_t here() const { return input_.offset(); }
   Failure<Error> end_inside(const char* inside, std::uint64_t offset);
 
-  ByteSource& source_;
-  std::array<char, buffer_size> buffer_;
-  std::size_t position_ = 0;  // unread bytes are buffer_[position_, end_)
-  std::size_t end_ = 0;
-  std::uint64_t consumed_ = 0;  // input offset of buffer_[0]
-  bool at_start_ = true;
-  bool input_done_ = false;
+  Input& input_;
   std::optional<Error> io_error_;
   std::optional<Error> failure_;  // sticky: the error returned once is returned again
   bool finished_ = false;
@@ -118,36 +115,5 @@ class PullParser {
   std::string open_names_;
   std::vector<std::size_t> open_ends_;
 };
-
-struct Attribute {
-  std::string_view name;   // raw, prefix included
-  std::string_view value;  // raw, between the quotes, nothing expanded
-  std::uint64_t value_offset = 0;
-};
-
-// Walks the attributes of a start or empty-element tag event, strictly: each needs a
-// name, "=" and a value in matching quotes, and no name may occur twice. The views point
-// into the event, so the walk must end before the parser's next() is called.
-class AttributeReader {
- public:
-  explicit AttributeReader(const Event& tag);
-
-  // The next attribute, nullopt after the last one.
-  XmlResult<std::optional<Attribute>> next();
-
- private:
-  std::string_view rest_;
-  std::uint64_t offset_;  // input offset of rest_[0]
-  std::unordered_set<std::string_view> seen_;
-};
-
-// The value with the five predefined entities and decimal or hexadecimal character
-// references replaced; the raw value must be UTF-8. Nothing else is normalised.
-XmlResult<std::string> unescape_value(const Attribute& attribute);
-
-// Checks strict UTF-8 (no overlong forms, surrogates or code points above U+10FFFF);
-// the error names the offset of the first byte that is wrong. `offset` is where `bytes`
-// start in the input.
-std::optional<Error> check_utf8(std::string_view bytes, std::uint64_t offset);
 
 }  // namespace morvex::xml

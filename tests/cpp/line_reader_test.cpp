@@ -16,6 +16,7 @@
 
 #include "core/byte_source.hpp"
 #include "core/line_reader.hpp"
+#include "test_sources.hpp"
 #include "core/utf8.hpp"
 
 namespace morvex {
@@ -29,8 +30,8 @@ struct Lines {
   std::optional<std::string> error;
 };
 
-Lines read_lines(ByteSource& source) {
-  LineReader reader(source);
+Lines read_lines(Input& input) {
+  LineReader reader(input);
   Lines result;
   while (const auto line = reader.next_line()) result.lines.emplace_back(*line);
   if (reader.failed()) result.error = reader.error()->message();
@@ -40,50 +41,24 @@ Lines read_lines(ByteSource& source) {
   return result;
 }
 
+Lines read_lines(ByteSource& source) {
+  Input input(source);
+  return read_lines(input);
+}
+
+// A slice is read in place, not through the buffer: both must give the same lines.
 Lines read_lines(std::string_view bytes) {
-  SliceSource source(bytes);
-  return read_lines(source);
+  SliceSource in_place(bytes);
+  Input input(in_place);
+  Lines got = read_lines(input);
+  SliceSource streamed(bytes);
+  const Lines again = read_lines(static_cast<ByteSource&>(streamed));
+  EXPECT_EQ(got.lines, again.lines);
+  EXPECT_EQ(got.error, again.error);
+  return got;
 }
 
 using Texts = std::vector<std::string>;
-
-// Hands out its bytes a few at a time, as a pipe or a decompressor may.
-class ChunkedSource final : public ByteSource {
- public:
-  ChunkedSource(std::string data, std::size_t chunk) : data_(std::move(data)), chunk_(chunk) {}
-  IoResult<std::size_t> read(std::span<char> buffer) override {
-    const std::size_t n = std::min({buffer.size(), chunk_, data_.size() - position_});
-    std::copy_n(data_.data() + position_, n, buffer.data());
-    position_ += n;
-    return n;
-  }
-
- private:
-  std::string data_;
-  std::size_t chunk_;
-  std::size_t position_ = 0;
-};
-
-// Delivers its bytes, then fails every further read with EIO.
-class FailingSource final : public ByteSource {
- public:
-  explicit FailingSource(std::string data) : data_(std::move(data)) {}
-  IoResult<std::size_t> read(std::span<char> buffer) override {
-    if (position_ == data_.size()) {
-      ++failures;
-      return fail(IoError::from_errno(EIO));
-    }
-    const std::size_t n = std::min(buffer.size(), data_.size() - position_);
-    std::copy_n(data_.data() + position_, n, buffer.data());
-    position_ += n;
-    return n;
-  }
-  int failures = 0;
-
- private:
-  std::string data_;
-  std::size_t position_ = 0;
-};
 
 TEST(LineReaderEnds, LineFeedAndCarriageReturn) {
   const struct {
@@ -263,7 +238,7 @@ TEST(LineReaderByteOrderMark, SkippedOnlyAtTheVeryStart) {
 }
 
 TEST(LineReaderErrors, ReadErrorEndsTheInput) {
-  FailingSource source("1 2\n3 4\npartial");
+  auto source = failing_source("1 2\n3 4\npartial");
   const Lines got = read_lines(source);
   EXPECT_EQ(got.lines, (Texts{"1 2", "3 4"}));  // the unfinished line is not handed out
   EXPECT_EQ(got.error, "Input/output error (os error 5)");
@@ -271,12 +246,12 @@ TEST(LineReaderErrors, ReadErrorEndsTheInput) {
 }
 
 TEST(LineReaderErrors, ReadErrorInsideALongLineAndAtOnce) {
-  FailingSource long_source("a\n" + std::string(3 * kib8, 'w'));
+  auto long_source = failing_source("a\n" + std::string(3 * kib8, 'w'));
   const Lines got = read_lines(long_source);
   EXPECT_EQ(got.lines, Texts{"a"});
   EXPECT_EQ(got.error, "Input/output error (os error 5)");
 
-  FailingSource empty("");
+  auto empty = failing_source("");
   const Lines none = read_lines(empty);
   EXPECT_TRUE(none.lines.empty());
   EXPECT_EQ(none.error, "Input/output error (os error 5)");

@@ -1,8 +1,9 @@
-#include "core/dispatch.hpp"
+#include "dispatch/dispatch.hpp"
 
 #include <array>
 
 #include "core/byte_source.hpp"
+#include "core/input.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -11,7 +12,7 @@ namespace {
 // Raw files are sniffed over this many leading bytes: a zero byte means Bruker binary.
 constexpr std::size_t sniff_size = 1024;
 
-using Reader = LoadResult (*)(ByteSource&);
+using Reader = LoadResult (*)(Input&);
 
 struct Format {
   std::string_view extension;
@@ -34,8 +35,15 @@ Reader find_reader(std::string_view extension) {
   return nullptr;
 }
 
-Reader choose_raw_reader(std::string_view sniffed) {
-  return looks_binary(sniffed) ? read_bruker_raw : read_gsas_raw;
+// Raw files are told apart by content: the sniff is a peek, so the chosen reader still
+// starts at the first byte, and a pipe works as well as a regular file.
+LoadResult load(Input& input, std::string_view extension) {
+  if (extension == "raw") {
+    return looks_binary(input.peek(sniff_size)) ? read_bruker_raw(input) : read_gsas_raw(input);
+  }
+  const Reader reader = find_reader(extension);
+  if (!reader) return fail(UnknownFormat{});
+  return reader(input);
 }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -73,28 +81,14 @@ bool looks_binary(std::string_view bytes) { return bytes.find('\0') != std::stri
 LoadResult load_path(std::string_view path) {
   auto opened = FileSource::open(path);
   if (!opened) return fail(std::move(opened).error());
-  FileSource& file = opened.value();
-
-  const std::string extension = format_extension(path);
-  if (extension == "raw") {
-    std::array<char, sniff_size> sniff{};
-    auto got = file.read(sniff);
-    if (!got) return fail(std::move(got).error());
-    if (auto rewound = file.rewind(); !rewound) return fail(std::move(rewound).error());
-    return choose_raw_reader(std::string_view(sniff.data(), got.value()))(file);
-  }
-  const Reader reader = find_reader(extension);
-  if (!reader) return fail(UnknownFormat{});
-  return reader(file);
+  Input input(opened.value());
+  return load(input, format_extension(path));
 }
 
 LoadResult load_bytes(std::string_view data, std::string_view filename) {
-  const std::string extension = format_extension(filename);
   SliceSource source(data);
-  if (extension == "raw") return choose_raw_reader(data.substr(0, sniff_size))(source);
-  const Reader reader = find_reader(extension);
-  if (!reader) return fail(UnknownFormat{});
-  return reader(source);
+  Input input(source);
+  return load(input, format_extension(filename));
 }
 
 }  // namespace morvex

@@ -1,4 +1,4 @@
-// The one entry point of the loading core: choose a reader by the file name's extension.
+// The entry point above the readers: choose a reader by the file name's extension.
 #pragma once
 
 #include <string>

@@ -1,0 +1,95 @@
+#include "core/input.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace morvex {
+namespace {
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+}  // namespace
+
+Input::Input(SliceSource& slice) : source_(slice), in_place_(true), at_end_(true) {
+  const std::string_view rest = slice.take_rest();
+  data_ = rest.data();
+  end_ = rest.size();
+}
+
+bool Input::refill() {
+  if (at_end_) return false;
+  // Keep what is unconsumed at the front and read behind it.
+  const std::size_t kept = end_ - position_;
+  if (kept == buffer_.size()) return false;
+  std::memmove(buffer_.data(), buffer_.data() + position_, kept);
+  base_ += position_;
+  position_ = 0;
+  end_ = kept;
+  auto got = source_.read(std::span<char>(buffer_.data() + kept, buffer_.size() - kept));
+  if (!got) {
+    error_ = std::move(got).error();
+    at_end_ = true;
+    return false;
+  }
+  end_ += got.value();
+  if (got.value() == 0) at_end_ = true;
+  return got.value() > 0;
+}
+
+std::string_view Input::peek(std::size_t n) {
+  n = std::min(n, buffer_.size());
+  while (end_ - position_ < n && refill()) {
+  }
+  const std::string_view ahead = buffered();
+  return ahead.substr(0, std::min(n, ahead.size()));
+}
+
+bool Input::skip_byte_order_mark() {
+  if (offset() != 0 || peek(byte_order_mark.size()) != byte_order_mark) return false;
+  consume(byte_order_mark.size());
+  return true;
+}
+
+IoResult<std::string_view> Input::read_all(ByteBuffer& storage) {
+  if (in_place_) {
+    const std::string_view rest = buffered();
+    consume(rest.size());
+    return rest;
+  }
+  constexpr std::size_t chunk = 64 * 1024;
+  const std::string_view ahead = buffered();
+  std::size_t used = ahead.size();
+  try {
+    // A file's length, when known, sizes the buffer at once; the loop still copes with
+    // files that change size and with sources of unknown length.
+    const std::size_t hint = file_ ? file_->remaining_size().value_or(0) : 0;
+    storage.resize(std::max(chunk, used + hint + 1));
+    std::memcpy(storage.data(), ahead.data(), used);
+    consume(used);
+    base_ += end_;
+    position_ = end_ = 0;
+    while (!at_end_) {
+      if (used == storage.size()) storage.resize(storage.size() * 2);
+      auto got = source_.read(std::span<char>(storage.data() + used, storage.size() - used));
+      if (!got) {
+        error_ = got.error();
+        at_end_ = true;
+        return fail(std::move(got).error());
+      }
+      if (got.value() == 0) at_end_ = true;
+      used += got.value();
+      base_ += got.value();
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(IoError::out_of_memory());
+  }
+  return std::string_view(storage.data(), used);
+}
+
+std::optional<std::string_view> Input::slice() const {
+  if (!in_place_) return std::nullopt;
+  return buffered();
+}
+
+}  // namespace morvex

@@ -1,0 +1,44 @@
+// Attributes of a start or empty-element tag, and the expansion of references in their values.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "xml/pull_parser.hpp"
+
+namespace morvex::xml {
+
+struct Attribute {
+  std::string_view name;   // raw, prefix included
+  std::string_view value;  // raw, between the quotes, nothing expanded
+  std::uint64_t value_offset = 0;
+};
+
+// Walks the attributes of a start or empty-element tag event, strictly: each needs a
+// name, "=" and a value in matching quotes, and no name may occur twice. The views point
+// into the event, so the walk must end before the parser's next() is called.
+class AttributeReader {
+ public:
+  explicit AttributeReader(const Event& tag);
+
+  // The next attribute, nullopt after the last one.
+  XmlResult<std::optional<Attribute>> next();
+
+ private:
+  std::string_view rest_;
+  std::uint64_t offset_;  // input offset of rest_[0]
+  std::unordered_set<std::string_view> seen_;
+};
+
+// The value with the five predefined entities and decimal or hexadecimal character
+// references replaced; the raw value must be UTF-8. Nothing else is normalised.
+XmlResult<std::string> unescape_value(const Attribute& attribute);
+
+// Checks strict UTF-8 (no overlong forms, surrogates or code points above U+10FFFF);
+// the error names the offset of the first byte that is wrong. `offset` is where `bytes`
+// start in the input.
+std::optional<Error> check_utf8(std::string_view bytes, std::uint64_t offset);
+
+}  // namespace morvex::xml
