@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libzip-dev zlib1g-dev libfast-float-dev
           python3-dev python3-pytest libgtest-dev
-          python3-setuptools python3-wheel python3-venv python3-pip python3-mypy python3-matplotlib)
+          python3-setuptools python3-wheel python3-venv python3-pip python3-mypy python3-matplotlib
+          patchelf python3-tqdm python3-distributed)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,46 +1,60 @@
 #!/usr/bin/env bash
-# Tests what users install: builds the wheel offline (Debian's setuptools and wheel, no build
-# isolation), installs it into a fresh virtual environment, runs the Python suite and stubtest
-# against the installed module, checks that mypy finds the stubs, and imports the same wheel on
-# every other CPython 3.10+ found under pyenv.
+# Tests what users install. scripts/build-wheel.sh builds the sdist and, from it, the manylinux
+# wheel. The wheel goes into a fresh virtual environment: the Python suite, stubtest and mypy run
+# against it, it must load libzip from its own copy with the system's hidden, and it is imported
+# on every other CPython 3.10+ found under pyenv. Then pip compiles the sdist into another fresh
+# environment, which must pass the suite too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scratch=${MORVEX_WHEEL_BUILD_DIR:-$root/build-wheel}
 mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
-export MORVEX_WHEEL_BUILD_DIR=$scratch
-rm -rf "$scratch/dist" "$scratch/venv" "$scratch/typing" "$scratch/run" "$scratch"/target-*
+rm -rf "$scratch/dist" "$scratch"/venv* "$scratch/typing" "$scratch/run" "$scratch"/target-*
+version=$(cat VERSION)
 
-echo "== building the wheel"
-/usr/bin/python3 -m pip wheel -q --no-build-isolation --no-deps --no-index -w "$scratch/dist" .
-wheels=("$scratch"/dist/morvex-*-cp310-abi3-linux_x86_64.whl)
-[ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] || { echo "expected one cp310-abi3 wheel"; ls "$scratch/dist"; exit 1; }
+echo "== building the sdist and the wheel"
+MORVEX_WHEEL_BUILD_DIR=$scratch scripts/build-wheel.sh "$scratch/dist"
+wheels=("$scratch"/dist/morvex-"$version"-cp310-abi3-manylinux_2_*_x86_64.whl)
+[ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] \
+  || { echo "expected one manylinux wheel"; ls "$scratch/dist"; exit 1; }
 wheel=${wheels[0]}
-echo "$(basename "$wheel")"
+sdist=$scratch/dist/morvex-$version.tar.gz
+listing=$(tar tzf "$sdist")
+for f in CMakeLists.txt VERSION LICENSE CHANGELOG.md README.md pyproject.toml setup.py \
+         src/python/morvex.pyi src/python/module.cpp src/morvex_convert/cli.py \
+         tests/CMakeLists.txt; do
+  grep -qx "morvex-$version/$f" <<<"$listing" || { echo "the sdist lacks $f"; exit 1; }
+done
 
-echo "== installing it into a fresh virtual environment"
-# System site-packages give the venv Debian's pytest and mypy; morvex itself comes only from
-# the wheel (nothing else on this machine installs it).
+# Run from an empty directory so that neither the source tree, a build tree nor the build's
+# metadata is importable; morvex then comes only from the environment under test.
+mkdir -p "$scratch/run"
+installed_suite() {
+  local venv=$1
+  (cd "$scratch/run" && "$venv/bin/python" - "$venv" <<'PY'
+import importlib.metadata, pathlib, sys
+import morvex, morvex_convert
+venv = pathlib.Path(sys.argv[1]).resolve()
+for module in (morvex, morvex_convert):
+    where = pathlib.Path(module.__file__).resolve()
+    assert venv in where.parents, f"{module.__name__} imported from {where}, not from the venv"
+print("morvex", importlib.metadata.version("morvex"), "from", pathlib.Path(morvex.__file__).parent)
+PY
+  )
+  echo "== Python suite against the installed module"
+  (cd "$scratch/run" && MORVEX_INSTALLED=1 "$venv/bin/python" -m pytest -q -rs -p no:cacheprovider \
+    "$root/tests/python")
+}
+
+echo "== installing the wheel into a fresh virtual environment"
+# System site-packages give the venv Debian's pytest, mypy, tqdm and distributed; morvex itself
+# comes only from the wheel (nothing else on this machine installs it).
 /usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
 py=$scratch/venv/bin/python
 "$py" -m pip install -q --no-index --no-deps "$wheel"
-
-# Run from an empty directory so that neither the source tree, a build tree nor the build's
-# metadata is importable.
-mkdir -p "$scratch/run"
+installed_suite "$scratch/venv"
 cd "$scratch/run"
-"$py" - "$scratch/venv" <<'PY'
-import importlib.metadata, pathlib, sys
-import morvex
-venv = pathlib.Path(sys.argv[1]).resolve()
-where = pathlib.Path(morvex.__file__).resolve()
-assert venv in where.parents, f"morvex imported from {where}, not from the venv"
-print("morvex", importlib.metadata.version("morvex"), "from", where)
-PY
-
-echo "== Python suite against the installed module"
-MORVEX_INSTALLED=1 "$py" -m pytest -q -rs -p no:cacheprovider "$root/tests/python"
 
 echo "== stubtest"
 "$py" -m mypy.stubtest morvex
@@ -73,6 +87,51 @@ for expected in 'Argument 1 to "read" has incompatible type "bytes"' \
 done
 echo "mypy: stubs picked up (3 expected errors reported)"
 
+echo "== the wheel's own libraries, with the system's copies hidden"
+site=$("$py" -c 'import sysconfig; print(sysconfig.get_path("platlib"))')
+module=$site/morvex.abi3.so
+libs=$site/morvex.libs
+ldd "$module" | grep -E "^\s+libzip-[0-9a-f]{8}\.so\.4 => $libs/" \
+  || { echo "ldd does not resolve libzip inside the wheel:"; ldd "$module"; exit 1; }
+# The tag must name the newest glibc symbol version that any ELF file in the wheel needs.
+newest=$(for elf in "$module" "$libs"/*.so*; do
+            readelf -V --wide "$elf" | sed -n '/Version needs/,$p'
+          done | grep -o 'Name: GLIBC_2\.[0-9]*' | cut -d. -f2 | sort -n | tail -1)
+[[ $(basename "$wheel") == *-manylinux_2_${newest}_x86_64.whl ]] \
+  || { echo "$(basename "$wheel") does not match the newest needed glibc, 2.$newest"; exit 1; }
+echo "  tag manylinux_2_$newest matches GLIBC_2.$newest, the newest glibc version needed"
+# Hide the system's file of every library the wheel carries, except those that the interpreter
+# itself was linked with (zlib): a private mount namespace keeps this from the rest of the machine.
+hidden=()
+python_libs=$(ldd /usr/bin/python3)
+for copy in "$libs"/*.so*; do
+  name=$(basename "$copy" | sed -E 's/-[0-9a-f]{8}(\.so)/\1/')
+  grep -qE "^\s+$name " <<<"$python_libs" && continue
+  system=$(ldconfig -p | awk -v n="$name" '$1 == n && /x86-64/ {print $NF; exit}')
+  [ -n "$system" ] && hidden+=("$system")
+done
+[[ " ${hidden[*]} " == *"/libzip.so.4 "* ]] || { echo "no system libzip to hide"; exit 1; }
+rasx=$root/../shared/realdata/rasx/TwoTheta_scan_powder.rasx
+[ -f "$rasx" ] || rasx=$root/examples/data/synthetic.rasx
+unshare --mount bash -euo pipefail -s "$py" "$module" "$rasx" "${hidden[@]}" <<'SH'
+py=$1 module=$2 rasx=$3
+shift 3
+for file in "$@"; do mount --bind /dev/null "$file"; echo "  hidden: $file"; done
+ldd "$module" | grep -E '^\s+libzip'
+"$py" - "$rasx" <<'PY'
+import ctypes, sys
+try:
+    ctypes.CDLL("libzip.so.4")
+    sys.exit("the system's libzip can still be loaded")
+except OSError as error:
+    print("  the system's libzip cannot be loaded:", error)
+import morvex
+p = morvex.read(sys.argv[1])
+assert len(p.x) == len(p.y) > 100 and p.e is None
+print(f"  morvex read {sys.argv[1]}: {len(p.x)} points, x from {p.x[0]} to {p.x[-1]}")
+PY
+SH
+
 echo "== the same wheel on other CPython versions"
 sample=$scratch/typing/sample.xye
 printf '# 2theta I e\n10.0 100 10\n10.5 121 11\n11.0 144 12\n' > "$sample"
@@ -80,8 +139,8 @@ shopt -s nullglob
 tried=0
 for other in /root/.pyenv/versions/3.1[0-9]*/bin/python3.1[0-9]; do
   [ -x "$other" ] || continue
-  version=$("$other" -c 'import sys; print("%d.%d.%d" % sys.version_info[:3])')
-  target=$scratch/target-$version
+  pyversion=$("$other" -c 'import sys; print("%d.%d.%d" % sys.version_info[:3])')
+  target=$scratch/target-$pyversion
   # pip refuses a wheel whose tags this interpreter does not accept, which is part of the test.
   "$other" -m pip install -q --disable-pip-version-check --root-user-action=ignore --no-index --no-deps --target "$target" "$wheel"
   "$other" -s - "$target" "$sample" <<'PY'
@@ -101,4 +160,11 @@ PY
   tried=$((tried + 1))
 done
 [ "$tried" -gt 0 ] || echo "  (no other CPython 3.10+ found)"
-echo "wheel tests passed"
+echo "== the sdist, compiled by pip in a fresh virtual environment"
+# Debian's interpreter with its site-packages: building needs its setuptools and wheel, and no
+# isolation since nothing can be downloaded.
+/usr/bin/python3 -m venv --system-site-packages "$scratch/venv-sdist"
+env -u MORVEX_WHEEL_BUILD_DIR "$scratch/venv-sdist/bin/python" -m pip install -q \
+  --no-build-isolation --no-index "$sdist"
+installed_suite "$scratch/venv-sdist"
+echo "wheel and sdist tests passed"
