@@ -2,8 +2,9 @@
 # Tests what users install. scripts/build-wheel.sh builds the sdist and, from it, the manylinux
 # wheel. The wheel goes into a fresh virtual environment: the Python suite, stubtest and mypy run
 # against it, it must load libzip from its own copy with the system's hidden, and it is imported
-# on every other CPython 3.10+ found under pyenv. Then pip compiles the sdist into another fresh
-# environment, which must pass the suite too.
+# on every other CPython 3.10+ found under pyenv. Then the README's install commands run as
+# written: the wheel into a venv of the python3 on the PATH, the sdist compiled by pip into a venv
+# of Debian's interpreter, which must pass the suite too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -160,11 +161,32 @@ PY
   tried=$((tried + 1))
 done
 [ "$tried" -gt 0 ] || echo "  (no other CPython 3.10+ found)"
-echo "== the sdist, compiled by pip in a fresh virtual environment"
-# Debian's interpreter with its site-packages: building needs its setuptools and wheel, and no
-# isolation since nothing can be downloaded.
-/usr/bin/python3 -m venv --system-site-packages "$scratch/venv-sdist"
-env -u MORVEX_WHEEL_BUILD_DIR "$scratch/venv-sdist/bin/python" -m pip install -q \
-  --no-build-isolation --no-index "$sdist"
-installed_suite "$scratch/venv-sdist"
+echo "== the README's install commands, verbatim"
+# Each line must stand in README.md as it is here; HOME moves into the scratch folder, and dist/
+# is the one built above. The wheel goes into a venv of whatever python3 is on the PATH; pip
+# compiles the sdist in a venv of Debian's interpreter, which then runs the suite.
+readme_commands=(
+  'python3 -m venv ~/venvs/xrd'
+  '~/venvs/xrd/bin/python -m pip install dist/morvex-*-manylinux_*.whl'
+  '/usr/bin/python3 -m venv --system-site-packages ~/venvs/xrd-src'
+  '~/venvs/xrd-src/bin/python -m pip install --no-build-isolation dist/morvex-*.tar.gz'
+)
+rm -rf "$scratch/home"
+mkdir -p "$scratch/home"
+for line in "${readme_commands[@]}"; do
+  grep -qxF "$line" "$root/README.md" || { echo "README.md lacks the line: $line"; exit 1; }
+  echo "  $line"
+  (cd "$scratch" && env -u MORVEX_WHEEL_BUILD_DIR HOME="$scratch/home" bash -euc "$line" >/dev/null)
+done
+(cd "$scratch/run" && "$scratch/home/venvs/xrd/bin/python" - "$sample" <<'PY'
+import sys
+import morvex
+from morvex_convert.cli import main
+assert len(morvex.read(sys.argv[1]).x) == 3
+print(f"  CPython {sys.version.split()[0]} from the PATH: morvex and its converter import")
+PY
+)
+"$scratch/home/venvs/xrd/bin/morvex-convert" --help >/dev/null
+echo "== the sdist, compiled by pip in that fresh virtual environment"
+installed_suite "$scratch/home/venvs/xrd-src"
 echo "wheel and sdist tests passed"
