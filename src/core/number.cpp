@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <limits>
 
-namespace morvex {
+namespace morvex::number_detail {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_word) {
   if (text.size() != lower_word.size()) return false;
@@ -20,64 +22,92 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_wo
   return true;
 }
 
-// Checks the decimal numeral grammar (no sign): digits, optional "." digits, at least one
-// digit in all, then an optional exponent with at least one digit.
-bool is_decimal_numeral(const char* p, const char* end) {
-  std::size_t digits = 0;
-  while (p < end && is_digit(*p)) ++p, ++digits;
-  if (p < end && *p == '.') {
-    ++p;
-    while (p < end && is_digit(*p)) ++p, ++digits;
+// Reads the run of digits at q, eight at a time, into `mantissa` (which wraps past 19
+// digits; the caller counts them) and returns its end.
+const char* read_digits(const char* token, const char* q, const char* end,
+                        std::uint64_t& mantissa) {
+  for (;;) {
+    const std::uint64_t values = swar::digit_values(swar::load_bounded(token, q, end));
+    const int count = swar::digit_run(values);
+    mantissa = mantissa * powers_of_ten_to_8[static_cast<std::size_t>(count)] +
+               swar::digits_value(values, count);
+    q += count;
+    if (count < 8) return q;
   }
-  if (digits == 0) return false;
-  if (p == end) return true;
-  if (*p != 'e' && *p != 'E') return false;
-  ++p;
-  if (p < end && (*p == '+' || *p == '-')) ++p;
-  if (p == end) return false;
-  while (p < end && is_digit(*p)) ++p;
-  return p == end;
 }
 
-// Powers of ten that a double holds exactly.
-constexpr std::array<double, 23> exact_powers_of_ten = [] {
-  std::array<double, 23> powers{};
-  double power = 1;
-  for (double& slot : powers) {
-    slot = power;
-    power *= 10;
+// Like read_digits, but the value stops growing once it is far beyond any exponent that a
+// double can use, so that it cannot overflow however many digits follow.
+const char* read_exponent_digits(const char* token, const char* q, const char* end,
+                                 std::int64_t& exponent) {
+  constexpr std::int64_t saturated = 1'000'000'000;
+  for (;;) {
+    const std::uint64_t values = swar::digit_values(swar::load_bounded(token, q, end));
+    const int count = swar::digit_run(values);
+    if (exponent < saturated) {
+      exponent = exponent * static_cast<std::int64_t>(
+                                powers_of_ten_to_8[static_cast<std::size_t>(count)]) +
+                 static_cast<std::int64_t>(swar::digits_value(values, count));
+    }
+    q += count;
+    if (count < 8) return q;
   }
-  return powers;
-}();
+}
 
-// The common short numeral, such as 10.0125 or 1719: at most 15 digits, no exponent. Then
-// the digits and the power of ten are both exact doubles, and one IEEE division rounds the
-// quotient correctly, so the result is the one fast_float would give. False for any other
-// token, which then takes the general path (which also judges the grammar).
-bool parse_short_numeral(const char* p, const char* end, double& value) {
-  constexpr std::ptrdiff_t max_digits = 15;
-  // Longer tokens cannot be short numerals; the bound also keeps `digits` from overflowing.
-  if (end - p > max_digits + 1) return false;
-  std::uint64_t digits = 0;
-  const char* q = p;
-  for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
-  std::ptrdiff_t count = q - p;
+// A token that starts, after any sign at `token`, with a digit or "." at p: the grammar
+// checked and the value computed in one pass over its bytes. When the digits fit in 53 bits
+// and the power of ten in 22, both are exact doubles and one IEEE multiplication or division
+// rounds correctly (Clinger's fast path); any other numeral goes to fast_float.
+std::optional<double> parse_numeral(const char* token, const char* p, const char* end,
+                                    bool negative) {
+  std::uint64_t mantissa = 0;
+  const char* q = read_digits(token, p, end, mantissa);
+  std::ptrdiff_t digits = q - p;
   std::ptrdiff_t fraction = 0;
   if (q < end && *q == '.') {
     const char* const first = ++q;
-    for (; q < end && is_digit(*q); ++q) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    q = read_digits(token, q, end, mantissa);
     fraction = q - first;
-    count += fraction;
+    digits += fraction;
   }
-  if (q != end || count == 0 || count > max_digits) return false;
-  value = static_cast<double>(digits);
-  if (fraction > 0) value /= exact_powers_of_ten[static_cast<std::size_t>(fraction)];
-  return true;
+  if (digits == 0) return std::nullopt;
+  std::int64_t exponent = 0;
+  if (q < end) {
+    if ((*q | 0x20) != 'e') return std::nullopt;
+    ++q;
+    const bool negative_exponent = q < end && *q == '-';
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    const char* const first = q;
+    q = read_exponent_digits(token, q, end, exponent);
+    if (q == first || q != end) return std::nullopt;
+    if (negative_exponent) exponent = -exponent;
+  }
+
+  constexpr std::uint64_t max_exact_mantissa = std::uint64_t{1} << 53;
+  if (digits <= 19 && mantissa <= max_exact_mantissa) {
+    if (mantissa == 0) return negative ? -0.0 : 0.0;
+    const std::int64_t power = exponent - fraction;
+    if (power >= -22 && power <= 22) {
+      double value = static_cast<double>(mantissa);
+      if (power < 0) {
+        value /= exact_powers_of_ten[static_cast<std::size_t>(-power)];
+      } else {
+        value *= exact_powers_of_ten[static_cast<std::size_t>(power)];
+      }
+      return negative ? -value : value;
+    }
+  }
+  // fast_float takes no "+" but keeps a "-", which gives -0 and tiny negatives their sign.
+  const char* const first = negative ? p - 1 : p;
+  double value = 0;
+  const auto parsed = fast_float::from_chars(first, end, value);
+  if (parsed.ptr != end) return std::nullopt;
+  return value;
 }
 
 }  // namespace
 
-std::optional<double> parse_double(std::string_view token) {
+std::optional<double> parse_double_in_full(std::string_view token) {
   const char* p = token.data();
   const char* const end = p + token.size();
   bool negative = false;
@@ -101,14 +131,7 @@ std::optional<double> parse_double(std::string_view token) {
     return std::nullopt;
   }
 
-  if (double value; parse_short_numeral(p, end, value)) return negative ? -value : value;
-  if (!is_decimal_numeral(p, end)) return std::nullopt;
-  // fast_float takes no "+" but keeps a "-", which gives -0 and tiny negatives their sign.
-  const char* first = negative ? p - 1 : p;
-  double value = 0;
-  const auto parsed = fast_float::from_chars(first, end, value);
-  if (parsed.ptr != end) return std::nullopt;
-  return value;
+  return parse_numeral(token.data(), p, end, negative);
 }
 
-}  // namespace morvex
+}  // namespace morvex::number_detail
