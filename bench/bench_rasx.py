@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times morvex.read on a RASX archive with a 1,000,000-line profile against zipfile plus
-pandas.read_csv on the profile entry, both to lists.
+pandas.read_csv on the profile entry, both to lists, the two taking turns.
 
 Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
 The archive is written under bench/data/ on first use.
@@ -16,7 +16,7 @@ import pandas
 
 LINES = 1_000_000
 REPEATS = 7
-TARGET = 2.0
+TARGET = 2.2  # the peers' time over ours, at least
 PROFILE = "Data0/Profile0.txt"
 
 
@@ -54,14 +54,11 @@ def main():
     if ours != theirs or len(ours[0]) != LINES:
         harness.disagree()
 
-    cases = [
-        harness.case("morvex.read + lists", harness.median_time(with_morvex, path, REPEATS)),
-        harness.case("zipfile + pandas.read_csv + tolist",
-                     harness.median_time(with_pandas, path, REPEATS)),
-    ]
-    harness.report_speedup(args, "rasx", f"RASX, {LINES:,} profile lines",
-                           path, REPEATS, cases, "pandas / morvex", TARGET)
-
+    ours, theirs = harness.alternating_medians([with_morvex, with_pandas], path, REPEATS)
+    cases = [harness.case("morvex.read + lists", ours),
+             harness.case("zipfile + pandas.read_csv + tolist", theirs)]
+    title = harness.headline(f"RASX, {LINES:,} profile lines", path, REPEATS)
+    harness.report(args, "rasx", title, cases, [harness.speedup("rasx", *cases, TARGET)])
 
 if __name__ == "__main__":
     main()

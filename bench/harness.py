@@ -1,13 +1,15 @@
-"""What every bench_<format>.py shares: the module's location, the data files, the timing, the
+"""What every bench_<name>.py shares: the module's location, the data files, the timing, the
 Markdown tables and the JSON result that bench/run_all reads.
 
 Importing this module puts $MORVEX_BUILD_DIR (default build/) first on sys.path, so that a
-script's `import morvex` after it finds the fresh build.
+script's `import morvex` after it finds the fresh build. Data files are written once under
+$MORVEX_BENCH_DATA (default bench/data/), so that runs from other checkouts can share them.
 """
 
 import argparse
 import gc
 import json
+import math
 import os
 import pathlib
 import statistics
@@ -16,7 +18,7 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
-DATA = HERE / "data"
+DATA = pathlib.Path(os.environ.get("MORVEX_BENCH_DATA", str(HERE / "data"))).resolve()
 BUILD = pathlib.Path(os.environ.get("MORVEX_BUILD_DIR", str(ROOT / "build"))).resolve()
 sys.path.insert(0, str(BUILD))
 
@@ -34,7 +36,7 @@ def write_once(name, make):
     leaves a truncated file that later runs would take for finished."""
     path = DATA / name
     if not path.exists():
-        DATA.mkdir(exist_ok=True)
+        path.parent.mkdir(parents=True, exist_ok=True)
         content = make()
         if isinstance(content, str):
             content = content.encode("utf-8")
@@ -42,6 +44,24 @@ def write_once(name, make):
         tmp.write_bytes(content)
         tmp.rename(path)
     return path
+
+
+def xye_text(points, step=0.000145, noise_seed=0):
+    """A powder pattern from 5 degrees on: x to 6 decimals, y to 4 and e to 5 (sqrt(y)), two
+    peaks on a wavy background and a little deterministic noise; about 33 bytes a point."""
+    lines = []
+    for k in range(points):
+        x = 5.0 + k * step
+        peaks = sum(h * math.exp(-(((x - c) / 0.05) ** 2)) for c, h in ((28.4, 9e4), (47.3, 5e4)))
+        noise = ((k * 7919 + noise_seed) % 1000) * 0.0371
+        y = 21500.0 + 8000.0 * math.sin(x / 7.0) + peaks + noise
+        lines.append(f"{x:.6f} {y:.4f} {math.sqrt(y):.5f}\n")
+    return "".join(lines)
+
+
+def xye_1m():
+    """The 1,000,000-point xye file that the xy and memory benchmarks share (31.3 MB)."""
+    return write_once("bench_1m.xye", lambda: xye_text(1_000_000))
 
 
 def disagree(prefix=""):
@@ -61,31 +81,51 @@ def _seconds(function, arg, count_freeing):
     return spent
 
 
-def call_times(function, arg, repeats, count_freeing=True):
-    """Seconds of each of `repeats` calls of function(arg), a garbage collection before each."""
-    return [_seconds(function, arg, count_freeing) for _ in range(repeats)]
+def timer(function, arg, count_freeing=True):
+    """A callable that calls function(arg) once and returns the seconds it took."""
+    return lambda: _seconds(function, arg, count_freeing)
 
 
-def median_time(function, arg, repeats):
-    return statistics.median(call_times(function, arg, repeats))
+def best_of(count, timer):
+    """A timer that runs `timer` count times in a row and keeps the fastest."""
+    return lambda: min(timer() for _ in range(count))
 
 
-def alternating_medians(functions, arg, repeats):
-    """Median seconds per function; the calls alternate, so that a change in the machine's
-    load during the run falls on all contenders alike."""
-    times = [[] for _ in functions]
-    for _ in range(repeats):
-        for function, spent in zip(functions, times):
-            spent.append(_seconds(function, arg, True))
-    return [statistics.median(spent) for spent in times]
+def alternating_medians(functions, arg, repeats, count_freeing=True):
+    """Median seconds per function, all called on arg; see alternate()."""
+    return alternate([timer(function, arg, count_freeing) for function in functions], repeats)
+
+
+def alternate(timers, repeats):
+    """Median of each timer's readings over `repeats` rounds. The contenders take turns, one
+    reading each a round and the order rotated every round, so that a change in the machine's
+    load during the run falls on all of them alike and none always runs right after another."""
+    readings = [[] for _ in timers]
+    for round_number in range(repeats):
+        shift = round_number % len(timers)
+        for index in list(range(len(timers)))[shift:] + list(range(len(timers)))[:shift]:
+            readings[index].append(timers[index]())
+    return [statistics.median(values) for values in readings]
 
 
 def case(name, median_s):
     return {"name": name, "median_s": median_s}
 
 
-def ratio(name, value, target, higher_is_better=True):
-    return {"name": name, "value": value, "target": target, "higher_is_better": higher_is_better}
+def ratio(row, name, value, target, higher_is_better=True, short=None):
+    """One row of the targets table: `row` names what is measured (a format, or a format and
+    the comparison), `name` says in plain words what is divided by what, `short` labels the
+    chart (default: row)."""
+    return {"row": row, "name": name, "value": value, "target": target,
+            "higher_is_better": higher_is_better, "short": short or row}
+
+
+def speedup(row, ours, theirs, target, short=None):
+    """The peer's time over ours: how many times faster morvex is (higher is better)."""
+    # Case names may open with their format ("gsas: ..."), which the row already gives.
+    plain = [case["name"].split(": ", 1)[-1] for case in (theirs, ours)]
+    return ratio(row, f"{plain[0]} time ÷ {plain[1]} time (× faster)",
+                 theirs["median_s"] / ours["median_s"], target, short=short)
 
 
 def met(entry):
@@ -102,9 +142,11 @@ def verdict(entry):
     return "met" if met(entry) else "MISSED"
 
 
-def print_headline(what, path, repeats):
-    """The first line, which bench/run_all repeats in its report, and a blank line."""
-    print(f"{what} ({os.path.getsize(path) / 1e6:.1f} MB), median of {repeats}\n")
+def headline(what, paths, repeats):
+    """The line that opens a benchmark's report: what was read, its size, the repeats."""
+    paths = [paths] if isinstance(paths, (str, os.PathLike)) else paths
+    size = sum(os.path.getsize(path) for path in paths)
+    return f"{what} ({size / 1e6:.1f} MB), median of {repeats}"
 
 
 def print_table(columns, rows, right_aligned=False):
@@ -116,28 +158,21 @@ def print_table(columns, rows, right_aligned=False):
         print("| " + " | ".join(row) + " |")
 
 
-def print_medians(cases):
-    """Cases in seconds, three decimals."""
-    print_table(["case", "median (s)"], [(c["name"], f"{c['median_s']:.3f}") for c in cases])
-
-
-def print_speedup(entry):
-    """One higher-is-better ratio as a sentence below the table."""
-    print(f"\nspeed-up {entry['value']:.2f}x (target >= {entry['target']}x: {verdict(entry)})")
-
-
-def report_speedup(args, format_name, what, path, repeats, cases, ratio_name, target):
-    """The whole report of a benchmark of morvex, cases[0], against one peer, cases[1]: the
-    headline, the medians, the peer's time over ours against a lower bound, and the JSON."""
-    ratios = [ratio(ratio_name, cases[1]["median_s"] / cases[0]["median_s"], target)]
-    print_headline(what, path, repeats)
-    print_medians(cases)
-    print_speedup(ratios[0])
-    write_result(args, format_name, cases, ratios)
-
-
-def write_result(args, format_name, cases, ratios):
-    """The JSON result bench/run_all reads, when --json was given."""
+def report(args, format_name, title, cases, ratios, **extra):
+    """Prints the headline, the medians and the ratios, and writes the JSON result that
+    bench/run_all reads when --json was given (extra keys go into it as they are)."""
+    print(title + "\n")
+    for row in extra.get("memory", []):
+        print(f"{row['name']}: {row['bytes'] / 2**20:.1f} MiB")
+    if extra.get("memory"):
+        print()
+    if cases:
+        print_table(["case", "median (ms)"],
+                    [(c["name"], f"{c['median_s'] * 1e3:.2f}") for c in cases], right_aligned=True)
+        print()
+    print_table(["ratio", "value", "target", ""],
+                [(r["name"], f"{r['value']:.2f}", bound(r), verdict(r)) for r in ratios])
     if args.json:
-        result = {"format": format_name, "cases": cases, "ratios": ratios}
+        result = {"format": format_name, "headline": title, "cases": cases, "ratios": ratios,
+                  **extra}
         pathlib.Path(args.json).write_text(json.dumps(result, indent=2) + "\n", encoding="utf-8")
