@@ -2,6 +2,9 @@
 
 import errno
 import os
+import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -119,3 +122,32 @@ class TestOsErrors:
         path = tmp_path / "scan.xye"
         path.write_bytes(data)
         assert os_error(lambda: morvex.read(str(path))) == expected
+
+
+class TestPipes:
+    """The raw sniff is a peek, so a named pipe loads like a regular file."""
+
+    @pytest.mark.parametrize("data, y", [
+        (b"title\nBANK 1 2 1 CONST 1000 2 0 0\n5 6\n", [5.0, 6.0]),
+        (b"RAW0" + b"\xff" * 12 + struct.pack("<ddI", 10.0, 0.5, 12) + b"\xff" * 4
+         + struct.pack("<12f", *range(1, 13)), [float(k) for k in range(1, 13)]),
+    ], ids=["gsas", "bruker"])
+    def test_raw_from_a_pipe(self, tmp_path, data, y):
+        path = tmp_path / "scan.raw"
+        os.mkfifo(path)
+        # Another process writes it in small pieces, so that the sniff gathers several reads.
+        writer = subprocess.Popen([sys.executable, "-c", WRITER, str(path), data.hex()])
+        try:
+            assert morvex.read(str(path)).y == y
+        finally:
+            assert writer.wait(timeout=60) == 0
+
+
+WRITER = """
+import sys, time
+with open(sys.argv[1], "wb", buffering=0) as pipe:
+    data = bytes.fromhex(sys.argv[2])
+    for start in range(0, len(data), 16):
+        pipe.write(data[start:start + 16])
+        time.sleep(0.001)
+"""
