@@ -11,7 +11,6 @@ from distributed import LocalCluster
 import morvex
 from conftest import BUILD_DIR, ROOT
 from morvex_convert.cli import main
-from morvex_convert.convert import describe
 from morvex_convert.plan import EXTENSIONS
 
 
@@ -57,7 +56,7 @@ class TestRealFiles:
             try:
                 pattern = morvex.read(str(source))
             except Exception as error:
-                failures.add(f"{source}: {describe(error)}")
+                failures.add(f"{source}: {type(error).__name__}: {error}")
                 continue
             written = (out / source.relative_to(realdata)).with_suffix(".xye")
             assert exact(morvex.read(str(written))) == exact(pattern), source
@@ -100,10 +99,6 @@ def test_full_precision_text(tmp_path, form, with_e, without_e):
     out = tmp_path / "out"
     assert (out / f"a.{form}").read_text() == with_e
     assert (out / f"b.{form}").read_text() == without_e
-    for name in "ab":
-        source, written = tmp_path / "in" / f"{name}.{'xye' if name == 'a' else 'csv'}", \
-            out / f"{name}.{form}"
-        assert exact(morvex.read(str(written))) == exact(morvex.read(str(source)))
 
 
 @pytest.mark.parametrize("rules, converted", [
