@@ -1,7 +1,11 @@
 // The white-space set, trimming and the two tokenizers.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,6 +132,59 @@ TEST(TextTokenizers, NextTokenWalksTheWholeText) {
   EXPECT_EQ(seen, (Tokens{"10", "x\xE2\x80\x8By"}));
   EXPECT_TRUE(rest.empty());
   EXPECT_TRUE(next_white_space_token(rest).empty());
+}
+
+// The tokens as white_space_length alone defines them, one byte at a time.
+Tokens reference_split(std::string_view text, bool comma_separates) {
+  Tokens tokens(1);
+  for (const char *p = text.data(), *end = p + text.size(); p < end;) {
+    const std::size_t n = comma_separates && *p == ',' ? 1 : white_space_length(p, end);
+    if (n == 0) tokens.back() += *p++;
+    if (n != 0 && !tokens.back().empty()) tokens.emplace_back();
+    p += n;
+  }
+  if (tokens.back().empty()) tokens.pop_back();
+  return tokens;
+}
+
+// Texts across several 16- and 64-byte blocks, with tokens longer than both, every kind of
+// separator, placed against an inaccessible page on either side so that reading outside
+// them crashes.
+TEST(TextTokenizers, RandomTextsSplitAsTheBytewiseRulesSay) {
+  static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  auto* const pages = static_cast<char*>(
+      mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages, page, PROT_NONE) | mprotect(pages + 2 * page, page, PROT_NONE), 0);
+  // The first ten are ASCII, of which every other text is made.
+  const std::string pieces[] = {
+      "1", "23.5", "1234567890123456789", std::string(70, '7'), "x", " ", "  ", "\t", "\r\n", ",",
+      "\xC3\xA9", "\xE1\xA0\x8E", "\xE2\x80\x8B", "\xC2\xA0", "\xC2\x85", "\xE3\x80\x80",
+      "\xE2\x80\x89"};
+  std::mt19937 random(11);
+  std::vector<std::string_view> views;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int n = static_cast<int>(random() % 40); n > 0; --n) {
+      text += pieces[random() % (round % 4 < 2 ? 10 : std::size(pieces))];
+    }
+    char* const at = round % 2 ? pages + page : pages + 2 * page - text.size();
+    std::memcpy(at, text.data(), text.size());
+    const std::string_view view(at, text.size());
+    const Tokens expected = reference_split(view, false);
+    EXPECT_EQ(split_ws(view), expected) << text;
+    EXPECT_EQ(split_csv(view), reference_split(view, true)) << text;
+    const std::size_t limit = random() % 4;
+    split_white_space(view, views, limit);
+    EXPECT_EQ(Tokens(views.begin(), views.end()),
+              Tokens(expected.begin(), expected.begin() + std::min(limit, expected.size())));
+    Tokens walked;
+    for (std::string_view rest = view, token; !(token = next_white_space_token(rest)).empty();) {
+      walked.emplace_back(token);
+    }
+    EXPECT_EQ(walked, expected) << text;
+  }
+  munmap(pages, 3 * page);
 }
 
 }  // namespace
