@@ -149,7 +149,7 @@ std::string_view next_token(const char* first, const char*& p, const char* const
   if ((block.non_ascii >> at) & 1) return next_token_bytewise<comma_separates>(p, end);
   const char* const token = p;
   // The first stop after the token's first byte, in this block or a later one.
-  unsigned stops = ((block.separators | block.non_ascii) >> at) & ~1u;
+  unsigned stops = (block.separators | block.non_ascii) >> at;
   std::size_t block_start = 0;  // of the current block, counted from the token
   while (stops == 0) {
     block_start += 16 - at;
@@ -207,8 +207,9 @@ const char* split_ascii(const char* first, const char* end, std::vector<std::str
       if (tokens.size() == max_tokens) return end;
     }
   }
-  if (open_token != nullptr)
+  if (open_token != nullptr) {
     tokens.emplace_back(open_token, static_cast<std::size_t>(end - open_token));
+  }
   return end;
 }
 
