@@ -64,41 +64,47 @@ constexpr double min_plausible_start = -180.0;
 constexpr double max_plausible_start = 360.0;
 constexpr std::uint64_t max_plausible_stride = 64;
 
+// A range's point count, start and step from the field offsets of its version, the data
+// left for the caller to place.
+template <class Count, class Real>
+std::optional<RangeLayout> read_axis(std::string_view input, std::uint64_t range,
+                                     std::size_t count_at, std::size_t start_at,
+                                     std::size_t step_at) {
+  const auto count = read_le<Count>(input, range + count_at);
+  const auto first = read_le<Real>(input, range + start_at);
+  const auto step_width = read_le<Real>(input, range + step_at);
+  if (!count || !first || !step_width) return std::nullopt;
+  return RangeLayout{*first, *step_width, *count, 0, single_size};
+}
+
 std::optional<RangeLayout> read_version1(std::string_view input) {
   using namespace version1;
-  const auto count = read_le<std::uint32_t>(input, first_range + steps);
-  const auto step_width = read_le<float>(input, first_range + step);
-  const auto first = read_le<float>(input, first_range + start);
-  if (!count || !step_width || !first) return std::nullopt;
-  return RangeLayout{*first, *step_width, *count, first_range + data, single_size};
+  auto range = read_axis<std::uint32_t, float>(input, first_range, steps, start, step);
+  if (range) range->data_offset = first_range + data;
+  return range;
 }
 
 std::optional<RangeLayout> read_version2(std::string_view input) {
   using namespace version2;
   const auto ranges = read_le<std::uint16_t>(input, range_count);
   const auto length = read_le<std::uint16_t>(input, first_range + header_length);
-  const auto count = read_le<std::uint16_t>(input, first_range + steps);
-  const auto step_width = read_le<float>(input, first_range + step);
-  const auto first = read_le<float>(input, first_range + start);
-  if (!ranges || !length || !count || !step_width || !first) return std::nullopt;
+  auto range = read_axis<std::uint16_t, float>(input, first_range, steps, start, step);
+  if (!ranges || !length || !range) return std::nullopt;
   if (*ranges < 1 || *length <= min_header_length) return std::nullopt;
-  return RangeLayout{*first, *step_width, *count, first_range + *length, single_size};
+  range->data_offset = first_range + *length;
+  return range;
 }
 
 std::optional<RangeLayout> read_version3(std::string_view input) {
   using namespace version3;
   const auto ranges = read_le<std::uint32_t>(input, range_count);
   const auto length = read_le<std::uint32_t>(input, first_range + header_length);
-  const auto count = read_le<std::uint32_t>(input, first_range + steps);
-  const auto first = read_le<double>(input, first_range + start);
-  const auto step_width = read_le<double>(input, first_range + step);
   const auto supplementary = read_le<std::uint32_t>(input, first_range + supplementary_size);
-  if (!ranges || !length || !count || !first || !step_width || !supplementary) {
-    return std::nullopt;
-  }
+  auto range = read_axis<std::uint32_t, double>(input, first_range, steps, start, step);
+  if (!ranges || !length || !supplementary || !range) return std::nullopt;
   if (*ranges < 1 || *length != expected_header_length) return std::nullopt;
-  const std::uint64_t data = first_range + expected_header_length + std::uint64_t{*supplementary};
-  return RangeLayout{*first, *step_width, *count, data, single_size};
+  range->data_offset = first_range + expected_header_length + std::uint64_t{*supplementary};
+  return range;
 }
 
 // The range follows a chain of metadata segments, each giving its own length.
@@ -121,15 +127,13 @@ std::optional<RangeLayout> read_version4(std::string_view input) {
   using namespace version4;
   const auto range = find_version4_range(input);
   if (!range) return std::nullopt;
-  const auto first = read_le<double>(input, *range + start);
-  const auto step_width = read_le<double>(input, *range + step);
-  const auto count = read_le<std::uint32_t>(input, *range + steps);
+  auto layout = read_axis<std::uint32_t, double>(input, *range, steps, start, step);
   const auto stride = read_le<std::uint32_t>(input, *range + bytes_per_point);
   const auto extra = read_le<std::uint32_t>(input, *range + extra_headers_size);
-  if (!first || !step_width || !count || !stride || !extra) return std::nullopt;
-  if (*stride < min_bytes_per_point) return std::nullopt;
-  const std::uint64_t data = std::uint64_t{*range} + range_header_size + *extra;
-  return RangeLayout{*first, *step_width, *count, data, *stride};
+  if (!layout || !stride || !extra || *stride < min_bytes_per_point) return std::nullopt;
+  layout->data_offset = std::uint64_t{*range} + range_header_size + *extra;
+  layout->stride = *stride;
+  return layout;
 }
 
 }  // namespace

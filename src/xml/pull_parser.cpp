@@ -22,6 +22,18 @@ std::string_view first_word(std::string_view text) {
   return text.substr(0, n);
 }
 
+// Follows quoted literals: true when `b` belongs to one, its quotes included. `quote` is
+// the open quote character, 0 outside.
+bool in_literal(int b, int& quote) {
+  if (quote != 0) {
+    if (b == quote) quote = 0;
+    return true;
+  }
+  if (b != '"' && b != '\'') return false;
+  quote = b;
+  return true;
+}
+
 }  // namespace
 
 std::string Error::description() const {
@@ -141,13 +153,7 @@ XmlResult<Event> PullParser::read_tag(std::uint64_t offset) {
   for (;;) {
     const int b = get();
     if (b < 0) return end_inside("a start tag", offset);
-    if (quote != 0) {
-      if (b == quote) quote = 0;
-    } else if (b == '"' || b == '\'') {
-      quote = b;
-    } else if (b == '>') {
-      break;
-    }
+    if (!in_literal(b, quote) && b == '>') break;
     event_.push_back(static_cast<char>(b));
   }
   std::string_view content = event_;
@@ -255,10 +261,8 @@ XmlResult<Event> PullParser::read_doctype(std::uint64_t offset) {
   for (;;) {
     const int b = get();
     if (b < 0) return end_inside("the document type declaration", offset);
-    if (quote != 0) {
-      if (b == quote) quote = 0;
-    } else if (b == '"' || b == '\'') {
-      quote = b;
+    if (in_literal(b, quote)) {
+      // nothing inside a literal counts
     } else if (b == '[') {
       ++brackets;
     } else if (b == ']') {

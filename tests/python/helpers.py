@@ -5,6 +5,13 @@ import pytest
 import morvex
 
 
+def loader(default_name):
+    """A read_bytes under `default_name` (or another name) that takes bytes or text."""
+    def load(data, name=default_name):
+        return morvex.read_bytes(data.encode() if isinstance(data, str) else data, name)
+    return load
+
+
 def assert_raises_exactly(cls, message, function, *args):
     """function(*args) raises cls itself, not a subclass, with exactly this message."""
     with pytest.raises(cls) as info:

@@ -7,7 +7,7 @@ import struct
 import pytest
 
 import morvex
-from helpers import assert_raises_exactly, check_against_truth
+from helpers import assert_raises_exactly, check_against_truth, loader
 
 FILLER = b"\xff"  # NaN as a double, too large as a count
 
@@ -27,8 +27,7 @@ def search_file(values, start=10.0, step=0.02, signature=b"RAW0", count=None, tr
     return head + struct.pack("<ddI", start, step, count) + FILLER * 4 + singles(values) + trailer
 
 
-def load(data):
-    return morvex.read_bytes(data, "scan.raw")
+load = loader("scan.raw")
 
 
 def assert_value_error(data, message):

@@ -3,12 +3,10 @@
 import pytest
 
 import morvex
-from helpers import check_text_files_match_truth
+from helpers import check_text_files_match_truth, loader
 
 
-def load(text, name="scan.csv"):
-    data = text.encode("utf-8") if isinstance(text, str) else text
-    return morvex.read_bytes(data, name)
+load = loader("scan.csv")
 
 
 def columns(pattern):

@@ -4,13 +4,12 @@ first bank, and the errors."""
 import pytest
 
 import morvex
-from helpers import assert_raises_exactly, check_against_truth
+from helpers import assert_raises_exactly, check_against_truth, loader
 
 HEADER = b"BANK 1 4 1 CONST 1000.00 2.00 0 0 STD\n"
 
 
-def load(data):
-    return morvex.read_bytes(data, "scan.raw")
+load = loader("scan.raw")
 
 
 def assert_error(data, cls, message):

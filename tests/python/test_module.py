@@ -17,10 +17,10 @@ import weakref
 import pytest
 
 import morvex
+from helpers import loader
 
 
-def load(text, name="scan.xye"):
-    return morvex.read_bytes(text if isinstance(text, bytes) else text.encode(), name)
+load = loader("scan.xye")
 
 
 class TestModuleAttributes:

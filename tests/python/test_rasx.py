@@ -8,7 +8,7 @@ import zipfile
 import pytest
 
 import morvex
-from helpers import check_text_files_match_truth
+from helpers import check_text_files_match_truth, loader
 
 PROFILE = "Data0/Profile0.txt"
 NOT_FOUND = "File not found in archive: Profile*.txt"
@@ -62,8 +62,7 @@ def entry_data_offset(data, index):
     return local + 30 + name_len + extra_len
 
 
-def load(data):
-    return morvex.read_bytes(data, "scan.rasx")
+load = loader("scan.rasx")
 
 
 def points(pattern):

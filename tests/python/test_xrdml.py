@@ -6,11 +6,10 @@ import pathlib
 import pytest
 
 import morvex
+from helpers import loader
 
 
-def load(text, name="scan.xrdml"):
-    data = text.encode("utf-8") if isinstance(text, str) else text
-    return morvex.read_bytes(data, name)
+load = loader("scan.xrdml")
 
 
 def error_of(text):

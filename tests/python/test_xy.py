@@ -9,11 +9,10 @@ import sys
 import pytest
 
 import morvex
+from helpers import loader
 
 
-def load(text, name="scan.xye"):
-    data = text if isinstance(text, bytes) else text.encode()
-    return morvex.read_bytes(data, name)
+load = loader("scan.xye")
 
 
 def columns(text, name="scan.xye"):
