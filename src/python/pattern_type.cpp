@@ -1,5 +1,4 @@
 // The Pattern type: an immutable record with three read-only list-valued attributes.
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -38,9 +37,10 @@ struct ReleaseView {
 };
 using View = std::unique_ptr<PyObject, ReleaseView>;
 
-// The list through memoryview.tolist(), which fills it with CPython's own item macro where
+// A new list of new floats. memoryview.tolist() fills it with CPython's own item macro, where
 // PyList_SetItem, all the limited API offers, costs a call and its checks per value.
-PyObject* to_list_by_view(const std::vector<double>& values) {
+PyObject* to_list(const std::vector<double>& values) {
+  if (values.empty()) return PyList_New(0);
   // Read-only, so the const_cast never lets Python write into the Pattern.
   auto* memory = reinterpret_cast<char*>(const_cast<double*>(values.data()));
   View bytes(PyMemoryView_FromMemory(
@@ -49,38 +49,6 @@ PyObject* to_list_by_view(const std::vector<double>& values) {
   View doubles(PyObject_CallMethod(bytes.get(), "cast", "s", "d"));
   if (!doubles) return nullptr;
   return PyObject_CallMethod(doubles.get(), "tolist", nullptr);
-}
-
-PyObject* to_list_by_items(const std::vector<double>& values) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* number = PyFloat_FromDouble(values[i]);
-    if (!number) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SetItem(list, static_cast<Py_ssize_t>(i), number);  // steals `number`
-  }
-  return list;
-}
-
-// The view saves 1-2 ns a value before CPython 3.12 and nothing from 3.12 on, where
-// PyList_SetItem fills as fast; its three method calls cost about as much as 200 values.
-constexpr std::size_t view_from = 256;
-
-bool view_pays(std::size_t count) {
-  static const bool before_3_12 = [] {
-    int major = 0, minor = 0;
-    std::sscanf(Py_GetVersion(), "%d.%d", &major, &minor);
-    return major == 3 && minor < 12;
-  }();
-  return count >= view_from && before_3_12;
-}
-
-// A new list of new floats on every call: callers may change it freely.
-PyObject* to_list(const std::vector<double>& values) {
-  return view_pays(values.size()) ? to_list_by_view(values) : to_list_by_items(values);
 }
 
 PyObject* get_column(PyObject* self, void* closure) {
