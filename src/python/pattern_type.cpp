@@ -1,5 +1,4 @@
 // The Pattern type: an immutable record with three read-only list-valued attributes.
-#include <memory>
 #include <new>
 
 #include "python/binding.hpp"
@@ -14,41 +13,18 @@ struct PatternObject {
 
 enum class Column { x, y, e };
 
-// PyBUF_READ: the same value in every CPython 3, though the 3.10 limited headers omit it.
-constexpr int buffer_read = 0x100;
-
-// Ends a view of the Pattern's own storage: released, not just dropped, so that a reference
-// that escaped while Python code ran during tolist() (a gc callback walking gc.get_objects())
-// raises ValueError when used instead of reading memory the Pattern may since have freed.
-// An error already pending survives; one from the release itself has nothing to add.
-struct ReleaseView {
-  void operator()(PyObject* view) const {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyObject* done = PyObject_CallMethod(view, "release", nullptr);
-    if (done) {
-      Py_DECREF(done);
-    } else {
-      PyErr_Clear();
-    }
-    PyErr_Restore(type, value, traceback);
-    Py_DECREF(view);
-  }
-};
-using View = std::unique_ptr<PyObject, ReleaseView>;
-
-// A new list of new floats. memoryview.tolist() fills it with CPython's own item macro, where
-// PyList_SetItem, all the limited API offers, costs a call and its checks per value.
 PyObject* to_list(const std::vector<double>& values) {
-  if (values.empty()) return PyList_New(0);
-  // Read-only, so the const_cast never lets Python write into the Pattern.
-  auto* memory = reinterpret_cast<char*>(const_cast<double*>(values.data()));
-  View bytes(PyMemoryView_FromMemory(
-      memory, static_cast<Py_ssize_t>(values.size() * sizeof(double)), buffer_read));
-  if (!bytes) return nullptr;
-  View doubles(PyObject_CallMethod(bytes.get(), "cast", "s", "d"));
-  if (!doubles) return nullptr;
-  return PyObject_CallMethod(doubles.get(), "tolist", nullptr);
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* number = PyFloat_FromDouble(values[i]);
+    if (!number) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), number);  // steals `number`
+  }
+  return list;
 }
 
 PyObject* get_column(PyObject* self, void* closure) {
