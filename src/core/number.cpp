@@ -22,7 +22,7 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_wo
 
 }  // namespace
 
-std::optional<double> parse_double_in_full(std::string_view token) {
+bool parse_double_in_full(std::string_view token, double& value) {
   const char* p = token.data();
   const char* const end = p + token.size();
   bool negative = false;
@@ -30,20 +30,22 @@ std::optional<double> parse_double_in_full(std::string_view token) {
     negative = *p == '-';
     ++p;
   }
-  if (p == end) return std::nullopt;
+  if (p == end) return false;
 
   if (!is_digit(*p) && *p != '.') {
     // Only the three words are allowed here; fast_float would also take "nan(...)".
     const std::string_view word(p, static_cast<std::size_t>(end - p));
     constexpr double infinity = std::numeric_limits<double>::infinity();
     if (equals_ignoring_ascii_case(word, "inf") || equals_ignoring_ascii_case(word, "infinity")) {
-      return negative ? -infinity : infinity;
+      value = negative ? -infinity : infinity;
+      return true;
     }
     if (equals_ignoring_ascii_case(word, "nan")) {
       const double nan = std::numeric_limits<double>::quiet_NaN();
-      return negative ? std::copysign(nan, -1.0) : std::copysign(nan, 1.0);
+      value = negative ? std::copysign(nan, -1.0) : std::copysign(nan, 1.0);
+      return true;
     }
-    return std::nullopt;
+    return false;
   }
 
   // Starting with a digit or ".", a numeral of the grammar is exactly what fast_float takes
@@ -51,10 +53,7 @@ std::optional<double> parse_double_in_full(std::string_view token) {
   // allow it (a version of ours for short numerals with exponents measured no faster). It
   // takes no "+" but keeps a "-", which gives -0 and tiny negatives their sign.
   const char* const first = negative ? p - 1 : p;
-  double value = 0;
-  const auto parsed = fast_float::from_chars(first, end, value);
-  if (parsed.ptr != end) return std::nullopt;
-  return value;
+  return fast_float::from_chars(first, end, value).ptr == end;
 }
 
 }  // namespace morvex::number_detail

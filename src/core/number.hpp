@@ -19,8 +19,8 @@ namespace morvex {
 namespace number_detail {
 
 // Every token that the inline part below does not finish: exponents, numerals of more than
-// 16 bytes, the words, and refusals.
-std::optional<double> parse_double_in_full(std::string_view token);
+// 16 bytes, the words, and refusals. False when the grammar refuses the token.
+bool parse_double_in_full(std::string_view token, double& value);
 
 // Powers of ten that a double holds exactly.
 inline constexpr std::array<double, 23> exact_powers_of_ten = [] {
@@ -107,14 +107,19 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
 // Always inlined, so that the readers' loops keep the common case free of calls (GCC would
 // inline one call of the three in a row and leave the others).
 [[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token) {
-  const char* p = token.data();
+  const char* const p = token.data();
   const char* const end = p + token.size();
   const bool signed_token = p < end && (*p == '+' || *p == '-');
   double value;
-  if (number_detail::parse_plain_decimal(p + signed_token, end, value)) {
-    return signed_token && *p == '-' ? -value : value;
+  bool parsed = number_detail::parse_plain_decimal(p + signed_token, end, value);
+  if (parsed) {
+    if (signed_token && *p == '-') value = -value;
+  } else {
+    parsed = number_detail::parse_double_in_full(token, value);
   }
-  return number_detail::parse_double_in_full(token);
+  // One optional built from plain values: joining two optionals made GCC store one and
+  // load it back whole, a stall on every call.
+  return parsed ? std::optional<double>(value) : std::nullopt;
 }
 
 }  // namespace morvex
