@@ -17,6 +17,12 @@ if not os.environ.get("MORVEX_INSTALLED"):
     sys.path[:0] = [str(BUILD_DIR), str(ROOT / "src")]
 
 
+def pytest_configure(config):
+    # The minute-long hostile loads: `-m "not slow"` leaves them out of a quick local run;
+    # CI runs everything.
+    config.addinivalue_line("markers", "slow: a heavy load that takes seconds")
+
+
 def load_truth():
     """Rows of realdata/truth.tsv keyed by their path, or {} when the files are absent."""
     table = REALDATA / "truth.tsv"

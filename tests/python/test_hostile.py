@@ -109,6 +109,7 @@ def inflating_rasx(tmp_path_factory):
     return path, repeats
 
 
+@pytest.mark.slow
 def test_rasx_bomb_memory_follows_points_kept_not_text(inflating_rasx):
     path, points = inflating_rasx
     assert path.stat().st_size < 2 * MB
@@ -129,6 +130,7 @@ def test_rasx_bomb_memory_follows_points_kept_not_text(inflating_rasx):
 
 # --- Long lines and long numbers --------------------------------------------------------
 
+@pytest.mark.slow
 @pytest.mark.parametrize("extension,prefix,x", [
     pytest.param("xy", b"1 ", [1.0], id="xy"), pytest.param("csv", b"1,", [1.0], id="csv"),
     # The blank keeps the line from the shape of an 8-column GSAS record.
@@ -148,6 +150,7 @@ def test_one_line_of_100_mb_holding_one_number(tmp_path, extension, prefix, x):
         assert result["growth"] < 3 * 100, result
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("extension", ["xy", "csv"])
 def test_one_line_of_100_mb_of_many_tokens(tmp_path, extension):
     # 25 million rows' worth of numbers on one line: the row rule takes the first three,
@@ -164,6 +167,7 @@ def test_one_line_of_100_mb_of_many_tokens(tmp_path, extension):
         assert result["growth"] < 3 * 100, result
 
 
+@pytest.mark.slow
 def test_gsas_bank_of_one_100_mb_line(tmp_path):
     # Every number is kept (8 bytes of y and 8 of x per 4 bytes of text), but no token list
     # of the line is built beside them.
@@ -250,6 +254,7 @@ def dense_bruker_file(points=5_000_000, filler_bytes=20 * MB):
     return header + filler + intensities, start, step
 
 
+@pytest.mark.slow
 def test_bruker_five_million_points_among_dense_in_range_counts(tmp_path):
     data, start, step = dense_bruker_file()
     path = tmp_path / "dense.raw"
@@ -415,6 +420,7 @@ STARVED_LOADS = [
 ]
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(SANITIZED, reason="an address-space cap cannot coexist with the sanitizer")
 @pytest.mark.parametrize("by_path", [False, True], ids=["bytes", "path"])
 @pytest.mark.parametrize("extension,writer,headroom", [
