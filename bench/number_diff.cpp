@@ -221,6 +221,7 @@ int main(int argc, char** argv) {
   char* const middle = pages + page;
 
   unsigned long long by_shape[4] = {};
+  unsigned long long inline_path = 0;  // numerals the inline plain-decimal path finished
   unsigned long long mismatches = 0;
   std::string token;
   for (unsigned long long i = 0; i < count; ++i) {
@@ -236,12 +237,18 @@ int main(int argc, char** argv) {
     const std::string_view view(at, token.size());
     const Shape shape = classify(view);
     ++by_shape[static_cast<int>(shape)];
+    const bool is_signed = !view.empty() && (view[0] == '+' || view[0] == '-');
+    double ignored;
+    inline_path += morvex::number_detail::parse_plain_decimal(view.data() + is_signed,
+                                                              view.data() + view.size(), ignored);
     const std::string problem = check(view, shape);
     if (!problem.empty() && ++mismatches <= 20) {
       std::printf("MISMATCH \"%s\": %s\n", token.c_str(), problem.c_str());
     }
   }
-  std::printf("tokens=%llu numerals=%llu infinities=%llu nans=%llu refused=%llu mismatches=%llu\n",
-              count, by_shape[1], by_shape[2], by_shape[3], by_shape[0], mismatches);
+  std::printf(
+      "tokens=%llu numerals=%llu (inline path %llu) infinities=%llu nans=%llu refused=%llu "
+      "mismatches=%llu\n",
+      count, by_shape[1], inline_path, by_shape[2], by_shape[3], by_shape[0], mismatches);
   return mismatches == 0 ? 0 : 1;
 }
