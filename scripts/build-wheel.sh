@@ -6,7 +6,8 @@
 # manylinux_2_NN_x86_64 for the glibc it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-py=/usr/bin/python3
+source scripts/python.sh
+py=$MORVEX_PYTHON
 dist=$(realpath -m "${1:-dist}")
 scratch=$(realpath -m "${MORVEX_WHEEL_BUILD_DIR:-build-wheel}")
 version=$(cat VERSION)

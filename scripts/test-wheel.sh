@@ -7,6 +7,7 @@
 # of Debian's interpreter, which must pass the suite too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/python.sh
 root=$PWD
 scratch=${MORVEX_WHEEL_BUILD_DIR:-$root/build-wheel}
 mkdir -p "$scratch"
@@ -51,7 +52,7 @@ PY
 echo "== installing the wheel into a fresh virtual environment"
 # System site-packages give the venv Debian's pytest, mypy, tqdm and distributed; morvex itself
 # comes only from the wheel (nothing else on this machine installs it).
-/usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
+"$MORVEX_PYTHON" -m venv --system-site-packages "$scratch/venv"
 py=$scratch/venv/bin/python
 "$py" -m pip install -q --no-index --no-deps "$wheel"
 installed_suite "$scratch/venv"
@@ -104,7 +105,7 @@ echo "  tag manylinux_2_$newest matches GLIBC_2.$newest, the newest glibc versio
 # Hide the system's file of every library the wheel carries, except those that the interpreter
 # itself was linked with (zlib): a private mount namespace keeps this from the rest of the machine.
 hidden=()
-python_libs=$(ldd /usr/bin/python3)
+python_libs=$(ldd "$MORVEX_PYTHON")
 for copy in "$libs"/*.so*; do
   name=$(basename "$copy" | sed -E 's/-[0-9a-f]{8}(\.so)/\1/')
   grep -qE "^\s+$name " <<<"$python_libs" && continue
