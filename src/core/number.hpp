@@ -36,69 +36,48 @@ inline constexpr std::array<double, 23> exact_powers_of_ten = [] {
 inline constexpr std::array<std::uint64_t, 9> powers_of_ten_to_8 = {
     1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-// A token of 1 to 16 bytes as two words of digit values (swar::digit_values): bytes 0 to 7
-// and 8 to 15, where the bytes past the token read as non-digits.
-struct ShortText {
-  std::uint64_t low;
-  std::uint64_t high;
-  std::size_t length;
-};
-
-inline ShortText load_short_text(const char* p, const char* end) {
-  using namespace swar;
-  const auto length = static_cast<std::size_t>(end - p);
-  if (length < 8) return {digit_values(load_short(p, end)), digit_values(0), length};
-  const auto half_drop = static_cast<unsigned>(4 * (16 - length));  // 64 bits in one is undefined
-  return {digit_values(load8(p)), digit_values((load8(end - 8) >> half_drop) >> half_drop), length};
-}
-
-// The decimal at the front of a short text: digits, then optionally "." and decimals, with
-// fewer than eight digits before the "." (all eight when nothing follows them), so at most
-// 15 digits in all: the value of `digits` is exact as a double. `size` is 0 when the text
-// starts with no such decimal.
-struct Mantissa {
-  std::uint64_t digits;
-  int decimals;
-  std::size_t size;  // bytes
-};
-
-inline Mantissa read_mantissa(const ShortText& text) {
-  using namespace swar;
-  const int whole = digit_run(text.low);
-  if (static_cast<std::size_t>(whole) == text.length) {
-    return {digits_value(text.low, whole), 0, text.length};
-  }
-  const auto dot = static_cast<unsigned>(8 * whole);
-  if (whole == 8) return {0, 0, 0};
-  if (((text.low >> dot) & 0xFF) != ('.' ^ '0')) {
-    return {digits_value(text.low, whole), 0, static_cast<std::size_t>(whole)};
-  }
-  // The eight bytes after the ".", and the rest of the 16, marked as non-digits past them.
-  const std::uint64_t next = ((text.low >> 8) >> dot) | text.high << (56 - dot);
-  const std::uint64_t rest = ((text.high >> 8) >> dot) | every_byte(0x30) << (56 - dot);
-  int decimals = digit_run(next);
-  std::uint64_t digits =
-      digits_value(text.low, whole) * powers_of_ten_to_8[static_cast<std::size_t>(decimals)] +
-      digits_value(next, decimals);
-  if (decimals == 8) {
-    const int more = digit_run(rest);
-    digits = digits * powers_of_ten_to_8[static_cast<std::size_t>(more)] + digits_value(rest, more);
-    decimals += more;
-  }
-  if (whole + decimals == 0) return {0, 0, 0};
-  return {digits, decimals, static_cast<std::size_t>(whole + 1 + decimals)};
-}
-
 // The plain decimal that most numbers in data files are, such as 1024.6929, 0.000145 or 12:
-// a mantissa that is the whole token. Its digits and the power of ten are exact doubles, so
-// one IEEE division rounds the quotient correctly. False for any other token.
+// at most 16 bytes of digits with an optional "." and decimals, fewer than eight digits
+// before the "." (or eight and no "."). That makes at most 15 digits, so they and the power of
+// ten are exact doubles and one IEEE division rounds the quotient correctly. The bytes are
+// read as two words and judged eight at a time. False for any other token.
 inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
+  using namespace swar;
   const auto length = static_cast<std::size_t>(end - p);
   if (length - 1 >= 16) return false;  // also when empty
-  const Mantissa mantissa = read_mantissa(load_short_text(p, end));
-  if (mantissa.size != length) return false;
-  value = static_cast<double>(mantissa.digits) /
-          exact_powers_of_ten[static_cast<std::size_t>(mantissa.decimals)];
+  // Bytes 0 to 7 and 8 to 15 as digit values, those past the token reading as non-digits.
+  std::uint64_t low;
+  std::uint64_t high = digit_values(0);
+  if (length >= 8) {
+    low = digit_values(load8(p));
+    const auto half_drop = static_cast<unsigned>(4 * (16 - length));  // 64 bits in one is undefined
+    high = digit_values((load8(end - 8) >> half_drop) >> half_drop);
+  } else {
+    low = digit_values(load_short(p, end));
+  }
+  const int whole = digit_run(low);
+  if (static_cast<std::size_t>(whole) == length) {
+    value = static_cast<double>(static_cast<std::int64_t>(digits_value(low, whole)));
+    return true;
+  }
+  const auto dot = static_cast<unsigned>(8 * whole);
+  if (whole == 8 || ((low >> dot) & 0xFF) != ('.' ^ '0')) return false;
+  // The digits without the ".": those after it move down one byte, and one conversion of
+  // eight takes most numerals whole.
+  const std::uint64_t before_dot = (std::uint64_t{1} << dot) - 1;
+  const std::uint64_t joined_low = (low & before_dot) | ((low >> 8) & ~before_dot) | high << 56;
+  const std::uint64_t joined_high = high >> 8 | std::uint64_t{0x30} << 56;  // a non-digit last
+  int digits = digit_run(joined_low);
+  std::uint64_t mantissa = digits_value(joined_low, digits);
+  if (digits == 8) {
+    const int more = digit_run(joined_high);
+    mantissa = mantissa * powers_of_ten_to_8[static_cast<std::size_t>(more)] +
+               digits_value(joined_high, more);
+    digits += more;
+  }
+  if (digits == 0 || static_cast<std::size_t>(digits) + 1 != length) return false;
+  value = static_cast<double>(static_cast<std::int64_t>(mantissa)) /
+          exact_powers_of_ten[static_cast<std::size_t>(digits - whole)];
   return true;
 }
 
@@ -110,16 +89,11 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
   const char* const p = token.data();
   const char* const end = p + token.size();
   const bool signed_token = p < end && (*p == '+' || *p == '-');
-  double value;
-  bool parsed = number_detail::parse_plain_decimal(p + signed_token, end, value);
-  if (parsed) {
-    if (signed_token && *p == '-') value = -value;
-  } else {
-    parsed = number_detail::parse_double_in_full(token, value);
+  if (double value; number_detail::parse_plain_decimal(p + signed_token, end, value)) {
+    return signed_token && *p == '-' ? -value : value;
   }
-  // One optional built from plain values: joining two optionals made GCC store one and
-  // load it back whole, a stall on every call.
-  return parsed ? std::optional<double>(value) : std::nullopt;
+  if (double value; number_detail::parse_double_in_full(token, value)) return value;
+  return std::nullopt;
 }
 
 }  // namespace morvex
