@@ -33,7 +33,9 @@ Shape classify(std::string_view token) {
   const std::string_view body = token.substr(i);
   if (lower_equals(body, "inf") || lower_equals(body, "infinity")) return Shape::infinity;
   if (lower_equals(body, "nan")) return Shape::nan;
-  auto digit = [&](std::size_t k) { return k < token.size() && token[k] >= '0' && token[k] <= '9'; };
+  auto digit = [&](std::size_t k) {
+    return k < token.size() && token[k] >= '0' && token[k] <= '9';
+  };
   std::size_t digits = 0;
   while (digit(i)) ++i, ++digits;
   if (i < token.size() && token[i] == '.') {

@@ -18,11 +18,15 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+std::uint64_t bits(double value) {
+  return std::bit_cast<std::uint64_t>(value);
+}
 
 // The C library's conversion, correctly rounded in glibc, as the reference for tokens that
 // the grammar accepts.
-double reference(const std::string& token) { return std::strtod(token.c_str(), nullptr); }
+double reference(const std::string& token) {
+  return std::strtod(token.c_str(), nullptr);
+}
 
 // Bit-exact comparison, so that the sign of zero and of NaN counts.
 void expect_bits(const std::string& token, double expected) {
@@ -36,28 +40,111 @@ TEST(NumberParserGrammar, AcceptsDecimalNumerals) {
     const char* token;
     double value;
   } cases[] = {
-      {"0", 0.0},          {"7", 7.0},           {"007", 7.0},        {"5.", 5.0},
-      {".5", 0.5},         {"+.5", 0.5},         {"-.5", -0.5},       {"05.50", 5.5},
-      {"1e5", 100000.0},   {"1E+05", 100000.0},  {"1e-3", 0.001},     {"-1e-3", -0.001},
-      {"2.5E-1", 0.25},    {"+12.75", 12.75},    {"-42", -42.0},      {"5.e2", 500.0},
-      {".5e1", 5.0},       {"1e0", 1.0},         {"1e+0", 1.0},       {"1e-0", 1.0},
-      {"123456789", 123456789.0},                {"0.1", 0.1},        {"1e0000000001", 10.0},
+      {"0", 0.0},
+      {"7", 7.0},
+      {"007", 7.0},
+      {"5.", 5.0},
+      {".5", 0.5},
+      {"+.5", 0.5},
+      {"-.5", -0.5},
+      {"05.50", 5.5},
+      {"1e5", 100000.0},
+      {"1E+05", 100000.0},
+      {"1e-3", 0.001},
+      {"-1e-3", -0.001},
+      {"2.5E-1", 0.25},
+      {"+12.75", 12.75},
+      {"-42", -42.0},
+      {"5.e2", 500.0},
+      {".5e1", 5.0},
+      {"1e0", 1.0},
+      {"1e+0", 1.0},
+      {"1e-0", 1.0},
+      {"123456789", 123456789.0},
+      {"0.1", 0.1},
+      {"1e0000000001", 10.0},
   };
   for (const auto& c : cases) expect_bits(c.token, c.value);
 }
 
 TEST(NumberParserGrammar, RefusesEverythingElse) {
   const char* const refused[] = {
-      "",      ".",     "+",      "-",        "+.",     "-.",      "..5",    "1e",
-      "1e+",   "1e-",   "e5",     "E5",       ".e5",    "-e5",     "0x10",   "0X10",
-      "0x1p3", "1_000", "1.2.3",  "1,5",      "12abc",  "1.0D+03", "1d3",    "1f",
-      "1.5f",  "nan(1)", "nan()", "infin",    "infinit", "infinityy", "inff", "nana",
-      "in",    "i",     "n",      "+-1",      "-+1",    "--1",     "++1",    "1-",
-      "1+",    "1e5.5", "1e5e5",  "1e+-5",    "1ee5",   "1.e",     " 1",     "1 ",
-      "\t1",   "1\n",   "1\r",    "1 000",    "1'000",  "0b1",     "nan1",   "infinity1",
-      "inf.",  "+inf+", "-nan-",  "\"1\"",    "1;",     "$1",      "1%",     "\xEF\xBB\xBF" "1",
-      "\xC2\xA0" "1",   "1\xC2\xA0",          "\xE2\x88\x9E",      "\xEF\xBC\x91",  // U+221E, U+FF11
-      "\xD9\xA1",       "NaN ",  "infinity ", "- 1",   "1 e5",  "1e 5",
+      "",
+      ".",
+      "+",
+      "-",
+      "+.",
+      "-.",
+      "..5",
+      "1e",
+      "1e+",
+      "1e-",
+      "e5",
+      "E5",
+      ".e5",
+      "-e5",
+      "0x10",
+      "0X10",
+      "0x1p3",
+      "1_000",
+      "1.2.3",
+      "1,5",
+      "12abc",
+      "1.0D+03",
+      "1d3",
+      "1f",
+      "1.5f",
+      "nan(1)",
+      "nan()",
+      "infin",
+      "infinit",
+      "infinityy",
+      "inff",
+      "nana",
+      "in",
+      "i",
+      "n",
+      "+-1",
+      "-+1",
+      "--1",
+      "++1",
+      "1-",
+      "1+",
+      "1e5.5",
+      "1e5e5",
+      "1e+-5",
+      "1ee5",
+      "1.e",
+      " 1",
+      "1 ",
+      "\t1",
+      "1\n",
+      "1\r",
+      "1 000",
+      "1'000",
+      "0b1",
+      "nan1",
+      "infinity1",
+      "inf.",
+      "+inf+",
+      "-nan-",
+      "\"1\"",
+      "1;",
+      "$1",
+      "1%",
+      "\xEF\xBB\xBF"
+      "1",
+      "\xC2\xA0"
+      "1",
+      "1\xC2\xA0",
+      "\xE2\x88\x9E",
+      "\xEF\xBC\x91",  // U+221E, U+FF11
+      "\xD9\xA1",
+      "NaN ",
+      "infinity ",
+      "- 1",
+      "1 e5",
+      "1e 5",
   };
   for (const char* token : refused) {
     const auto parsed = parse_double(token);
@@ -65,7 +152,10 @@ TEST(NumberParserGrammar, RefusesEverythingElse) {
   }
   // An embedded NUL ends nothing: the whole token must match.
   EXPECT_FALSE(parse_double(std::string_view("1\0", 2)).has_value());
-  EXPECT_FALSE(parse_double(std::string_view("\0" "1", 2)).has_value());
+  EXPECT_FALSE(parse_double(std::string_view("\0"
+                                             "1",
+                                             2))
+                   .has_value());
 }
 
 TEST(NumberParserGrammar, ReadsOnlyTheGivenView) {
@@ -86,11 +176,12 @@ TEST(NumberParserSpecialValues, SignedZeros) {
 }
 
 TEST(NumberParserSpecialValues, InfinityWordsInAnyCase) {
-  for (const char* token : {"inf", "INF", "Inf", "iNf", "+inf", "infinity", "INFINITY",
-                            "Infinity", "iNfInItY", "+InFiNiTy"}) {
+  for (const char* token : {"inf", "INF", "Inf", "iNf", "+inf", "infinity", "INFINITY", "Infinity",
+                            "iNfInItY", "+InFiNiTy"}) {
     expect_bits(token, infinity);
   }
-  for (const char* token : {"-inf", "-INF", "-Infinity", "-iNFINITy"}) expect_bits(token, -infinity);
+  for (const char* token : {"-inf", "-INF", "-Infinity", "-iNFINITy"})
+    expect_bits(token, -infinity);
 }
 
 TEST(NumberParserSpecialValues, NanCarriesTheSignBit) {
@@ -182,16 +273,16 @@ TEST(NumberParserRounding, ThousandDigitNumeralsMatchStrtod) {
     std::string digits(1000, '0');
     for (char& c : digits) c = static_cast<char>(digit(random));
     const std::size_t dot = static_cast<std::size_t>(round) * 5 % 1001;
-    const std::string token = digits.substr(0, dot) + "." + digits.substr(dot) + "e" +
-                              std::to_string(exponent(random));
+    const std::string token =
+        digits.substr(0, dot) + "." + digits.substr(dot) + "e" + std::to_string(exponent(random));
     expect_bits(token, reference(token));
   }
 }
 
 TEST(NumberParserRounding, RandomDoublesRoundTripLikeStrtod) {
   std::mt19937_64 random(42);
-  const char* const formats[] = {"%.17g", "%.16g", "%.15g", "%.6g", "%.17e", "%.3e", "%.20f",
-                                 "%.1f"};
+  const char* const formats[] = {"%.17g", "%.16g", "%.15g", "%.6g",
+                                 "%.17e", "%.3e",  "%.20f", "%.1f"};
   char text[512];
   int checked = 0;
   for (int round = 0; round < 100000; ++round) {

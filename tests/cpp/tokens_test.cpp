@@ -1,4 +1,6 @@
 // The white-space set, trimming and the two tokenizers.
+#include "core/tokens.hpp"
+
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,8 +10,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include "core/tokens.hpp"
 
 namespace morvex {
 namespace {
@@ -30,23 +30,23 @@ Tokens split_csv(std::string_view text) {
 
 // Every character of the Unicode White_Space property, in UTF-8.
 const char* const white_space[] = {
-    "\t",           "\n",           "\v",           "\f",           "\r",
-    " ",            "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80",
-    "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
-    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
-    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
+    "\t",           "\n",           "\v",           "\f",           "\r",           " ",
+    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
+    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
+    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
+    "\xE3\x80\x80",
 };
 
 // Characters that look like or neighbour white space but are not in the set.
 const char* const look_alikes[] = {
-    "\x1C",          "\x1D",          "\x1E",          "\x1F",  // information separators
-    "\xE1\xA0\x8E",                                             // U+180E Mongolian vowel separator
-    "\xE2\x80\x8B",  "\xE2\x80\x8C",  "\xE2\x80\x8D",           // U+200B..U+200D zero width
-    "\xEF\xBB\xBF",                                             // U+FEFF byte-order mark
-    "\xE2\x81\xA0",                                             // U+2060 word joiner
-    "\xC2\x84",      "\xC2\x86",      "\xC2\x9F",      "\xC2\xA1",  // neighbours of 0085, 00A0
-    "\xE1\x9A\x81",  "\xE2\x80\xA7",  "\xE2\x80\xAA",  "\xE2\x80\xAE",  "\xE2\x80\xB0",
-    "\xE2\x81\x9E",  "\xE3\x80\x81",  "\x00",          "\x08",  "\x7F",
+    "\x1C",         "\x1D",         "\x1E",         "\x1F",      // information separators
+    "\xE1\xA0\x8E",                                              // U+180E Mongolian vowel separator
+    "\xE2\x80\x8B", "\xE2\x80\x8C", "\xE2\x80\x8D",              // U+200B..U+200D zero width
+    "\xEF\xBB\xBF",                                              // U+FEFF byte-order mark
+    "\xE2\x81\xA0",                                              // U+2060 word joiner
+    "\xC2\x84",     "\xC2\x86",     "\xC2\x9F",     "\xC2\xA1",  // neighbours of 0085, 00A0
+    "\xE1\x9A\x81", "\xE2\x80\xA7", "\xE2\x80\xAA", "\xE2\x80\xAE", "\xE2\x80\xB0",
+    "\xE2\x81\x9E", "\xE3\x80\x81", "\x00",         "\x08",         "\x7F",
 };
 
 TEST(TextWhiteSpace, EveryWhiteSpaceCharacterSeparatesAndTrims) {
@@ -73,11 +73,13 @@ TEST(TextWhiteSpace, LookAlikesDoNotSeparate) {
 
 TEST(TextWhiteSpace, TrimLooksAtWholeCharacters) {
   // Trailing characters whose last byte equals the last byte of a white-space character.
-  EXPECT_EQ(trim_white_space("1\xC4\x85"), "1\xC4\x85");          // U+0105, tail byte 0x85
-  EXPECT_EQ(trim_white_space("1\xE2\x82\x85"), "1\xE2\x82\x85");  // U+2085, tail 0x85
-  EXPECT_EQ(trim_white_space("1\xE2\x82\xA0"), "1\xE2\x82\xA0");  // U+20A0, tail 0xA0
+  EXPECT_EQ(trim_white_space("1\xC4\x85"), "1\xC4\x85");                  // U+0105, tail byte 0x85
+  EXPECT_EQ(trim_white_space("1\xE2\x82\x85"), "1\xE2\x82\x85");          // U+2085, tail 0x85
+  EXPECT_EQ(trim_white_space("1\xE2\x82\xA0"), "1\xE2\x82\xA0");          // U+20A0, tail 0xA0
   EXPECT_EQ(trim_white_space("1\xF0\x9F\x80\x80"), "1\xF0\x9F\x80\x80");  // 4-byte, tail 80 80
-  EXPECT_EQ(trim_white_space("\xE3\x80\x80" "1\xE3\x80\x80"), "1");
+  EXPECT_EQ(trim_white_space("\xE3\x80\x80"
+                             "1\xE3\x80\x80"),
+            "1");
   EXPECT_EQ(trim_white_space("\xC2\xA0\xC2\x85"), "");
   EXPECT_EQ(trim_white_space(""), "");
   EXPECT_EQ(trim_white_space("x"), "x");
@@ -89,7 +91,11 @@ TEST(TextTokenizers, SplitWhiteSpace) {
   EXPECT_EQ(split_ws(" \t "), Tokens{});
   EXPECT_EQ(split_ws("a,b;c"), Tokens{"a,b;c"});
   EXPECT_EQ(split_ws("1 , 2"), (Tokens{"1", ",", "2"}));
-  EXPECT_EQ(split_ws("\xC2\xA0" "10\xC2\xA0" "100\xE2\x80\x89" "5"), (Tokens{"10", "100", "5"}));
+  EXPECT_EQ(split_ws("\xC2\xA0"
+                     "10\xC2\xA0"
+                     "100\xE2\x80\x89"
+                     "5"),
+            (Tokens{"10", "100", "5"}));
 }
 
 TEST(TextTokenizers, SplitFieldsCutsAtCommasAndDropsEmptyFields) {
@@ -124,7 +130,9 @@ TEST(TextTokenizers, SplittingStopsAtTheTokenLimit) {
 }
 
 TEST(TextTokenizers, NextTokenWalksTheWholeText) {
-  std::string_view rest = "\xE3\x80\x80 10 \xE2\x80\xA8x\xE2\x80\x8B" "y\t";  // U+200B is no space
+  std::string_view rest =
+      "\xE3\x80\x80 10 \xE2\x80\xA8x\xE2\x80\x8B"
+      "y\t";  // U+200B is no space
   Tokens seen;
   for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {
     seen.emplace_back(token);
@@ -157,10 +165,23 @@ TEST(TextTokenizers, RandomTextsSplitAsTheBytewiseRulesSay) {
   ASSERT_NE(pages, MAP_FAILED);
   ASSERT_EQ(mprotect(pages, page, PROT_NONE) | mprotect(pages + 2 * page, page, PROT_NONE), 0);
   // The first ten are ASCII, of which every other text is made.
-  const std::string pieces[] = {
-      "1", "23.5", "1234567890123456789", std::string(70, '7'), "x", " ", "  ", "\t", "\r\n", ",",
-      "\xC3\xA9", "\xE1\xA0\x8E", "\xE2\x80\x8B", "\xC2\xA0", "\xC2\x85", "\xE3\x80\x80",
-      "\xE2\x80\x89"};
+  const std::string pieces[] = {"1",
+                                "23.5",
+                                "1234567890123456789",
+                                std::string(70, '7'),
+                                "x",
+                                " ",
+                                "  ",
+                                "\t",
+                                "\r\n",
+                                ",",
+                                "\xC3\xA9",
+                                "\xE1\xA0\x8E",
+                                "\xE2\x80\x8B",
+                                "\xC2\xA0",
+                                "\xC2\x85",
+                                "\xE3\x80\x80",
+                                "\xE2\x80\x89"};
   std::mt19937 random(11);
   std::vector<std::string_view> views;
   for (int round = 0; round < 20000; ++round) {
