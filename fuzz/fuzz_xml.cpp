@@ -1,6 +1,7 @@
 // The XML pull parser on its own: every event of the document, every attribute of every
 // tag walked and unescaped, and the promises of the interface checked on the way.
 #include "fuzz_load.hpp"
+#include "xml/attributes.hpp"
 #include "xml/pull_parser.hpp"
 
 namespace {
