@@ -22,7 +22,7 @@ realdata=$root/../shared/realdata
 
 # The toolchain: clang 14 with its runtime libraries (libFuzzer, the sanitizers).
 missing=()
-for p in clang-14 libclang-rt-14-dev cmake pkg-config libzip-dev libfast-float-dev; do
+for p in clang-14 libclang-rt-14-dev cmake pkg-config libzip-dev libisal-dev libfast-float-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing morvex need, when any is missing.
 set -euo pipefail
-packages=(build-essential cmake pkg-config libzip-dev zlib1g-dev libfast-float-dev
+packages=(build-essential cmake pkg-config libzip-dev zlib1g-dev libisal-dev libfast-float-dev
           python3-dev python3-pytest libgtest-dev
           python3-setuptools python3-wheel python3-venv python3-pip python3-mypy python3-matplotlib
           patchelf python3-tqdm python3-distributed)
