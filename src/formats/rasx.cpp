@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -16,6 +18,7 @@
 #include "core/input.hpp"
 #include "core/tokens.hpp"
 #include "formats/columns.hpp"
+#include "formats/inflate.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -41,6 +44,14 @@ struct ZipSourceFreer {
 using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 using ZipSourceHandle = std::unique_ptr<zip_source_t, ZipSourceFreer>;
+
+// An open profile entry. A DEFLATE entry is opened for its compressed bytes, which this reader
+// inflates and checks itself, faster than libzip's zlib path; a stored one is read through
+// libzip as it is.
+struct ProfileEntry {
+  EntryHandle handle;
+  std::optional<std::uint32_t> inflate_with_crc;
+};
 
 // libzip's error record keeps its rendered text in a buffer of its own.
 class LibzipError {
@@ -104,13 +115,24 @@ ZipError io_zip_error(int code) {
 
 // A failure while an entry's data is decompressed and checked (a damaged DEFLATE stream, a
 // CRC-32 mismatch at the end, a read error of the archive) ends the load as an I/O error.
-IoError entry_read_error(zip_file_t* entry) {
-  zip_error_t* error = zip_file_get_error(entry);
+IoError read_error(zip_error_t* error) {
   if (const auto code = system_code(error)) return IoError::from_errno(*code);
   return IoError::with_text(zip_error_strerror(error));
 }
 
-// The open entry as a byte source, so the line reader streams its decompressed data.
+IoError entry_read_error(zip_file_t* entry) {
+  return read_error(zip_file_get_error(entry));
+}
+
+// The texts libzip gives the same failures of its own inflater.
+InflateErrors inflate_errors() {
+  LibzipError damaged;
+  zip_error_set(damaged.get(), ZIP_ER_ZLIB, Z_DATA_ERROR);
+  LibzipError crc_mismatch(ZIP_ER_CRC);
+  return {read_error(damaged.get()), read_error(crc_mismatch.get())};
+}
+
+// The open entry as a byte source: its data as libzip hands it out, decompressed or not.
 class EntrySource final : public ByteSource {
  public:
   explicit EntrySource(zip_file_t* entry) : entry_(entry) {}
@@ -177,7 +199,7 @@ Result<ArchiveHandle, ZipError> open_archive(const Input& input) {
 
 // Opens an entry for reading, refusing what the profile may not be: encrypted entries, and
 // methods other than stored and DEFLATE even where libzip could decompress them.
-Result<EntryHandle, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
+Result<ProfileEntry, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
   zip_stat_t info;
   zip_stat_init(&info);
   if (zip_stat_index(archive, index, 0, &info) != 0)
@@ -189,9 +211,13 @@ Result<EntryHandle, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
       (info.comp_method != ZIP_CM_STORE && info.comp_method != ZIP_CM_DEFLATE)) {
     return fail(zip_error_of(ZIP_ER_COMPNOTSUPP));
   }
-  zip_file_t* entry = zip_fopen_index(archive, index, 0);
+  std::optional<std::uint32_t> inflate_with_crc;
+  if (info.comp_method == ZIP_CM_DEFLATE && (info.valid & ZIP_STAT_CRC) != 0) {
+    inflate_with_crc = info.crc;
+  }
+  zip_file_t* entry = zip_fopen_index(archive, index, inflate_with_crc ? ZIP_FL_COMPRESSED : 0);
   if (!entry) return fail(to_zip_error(zip_get_error(archive)));
-  return EntryHandle(entry);
+  return ProfileEntry{EntryHandle(entry), inflate_with_crc};
 }
 
 bool fits_profile_pattern(std::string_view name) {
@@ -201,9 +227,9 @@ bool fits_profile_pattern(std::string_view name) {
 // The entry under the exact preferred name wherever it stands, else the first fitting name
 // in directory order. Only entries that open count; a name that could not be chosen is not
 // opened at all, and the chosen entry is opened once.
-std::optional<EntryHandle> open_profile(zip_t* archive) {
+std::optional<ProfileEntry> open_profile(zip_t* archive) {
   const zip_int64_t count = zip_get_num_entries(archive, 0);
-  std::optional<EntryHandle> fallback;
+  std::optional<ProfileEntry> fallback;
   for (zip_int64_t i = 0; i < count; ++i) {
     const auto index = static_cast<zip_uint64_t>(i);
     const char* raw_name = zip_get_name(archive, index, 0);
@@ -224,10 +250,16 @@ std::optional<EntryHandle> open_profile(zip_t* archive) {
 
 // No comment marker: a header line drops out because its first two tokens do not both parse.
 // A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
-LoadResult read_profile(zip_file_t* entry) {
-  EntrySource source(entry);
+LoadResult read_columns_of(ByteSource& source) {
   Input input(source);
   return read_columns(input, split_white_space, 2);
+}
+
+LoadResult read_profile(const ProfileEntry& entry) {
+  EntrySource source(entry.handle.get());
+  if (!entry.inflate_with_crc) return read_columns_of(source);
+  InflatingSource inflated(source, *entry.inflate_with_crc, inflate_errors());
+  return read_columns_of(inflated);
 }
 
 }  // namespace
@@ -237,7 +269,7 @@ LoadResult read_rasx(Input& input) {
   if (!archive) return fail(std::move(archive).error());
   auto entry = open_profile(archive->get());
   if (!entry) return fail(EntryNotFound{std::string(profile_pattern)});
-  return read_profile(entry->get());
+  return read_profile(*entry);
 }
 
 }  // namespace morvex

@@ -4,6 +4,7 @@ import io
 import os
 import struct
 import zipfile
+import zlib
 
 import pytest
 
@@ -252,6 +253,35 @@ def test_damaged_deflate_data_is_an_os_error():
         load(bytes(data))
     assert type(raised.value) is OSError
     assert str(raised.value) == "Zlib error: data error"
+
+
+TEXT = b"1 2\n3 4\n"
+COMPLETE = zlib.compress(TEXT, wbits=-15)
+FLUSHING = zlib.compressobj(wbits=-15)
+SYNC_FLUSHED = FLUSHING.compress(TEXT) + FLUSHING.flush(zlib.Z_SYNC_FLUSH)  # no final block
+
+
+@pytest.mark.parametrize(
+    "stream, text, expected",
+    [
+        (COMPLETE + b"\xff" * 8, TEXT, [(1.0, 2.0), (3.0, 4.0)]),  # bytes after the final block
+        (SYNC_FLUSHED, TEXT, [(1.0, 2.0), (3.0, 4.0)]),
+        (COMPLETE[: len(COMPLETE) // 2], TEXT, "CRC error"),
+        (SYNC_FLUSHED + b"\xff", TEXT, "Zlib error: data error"),  # reserved block type
+    ],
+)
+def test_deflate_data_is_read_up_to_its_end_or_damage(stream, text, expected):
+    # Stored, then relabelled: the uncompressed size the directory states is then wrong, and
+    # goes unchecked as it always has for DEFLATE entries; the CRC-32 alone judges the data.
+    data = make_archive((PROFILE, stream, zipfile.ZIP_STORED))
+    data = patch_entry(data, 0, method=zipfile.ZIP_DEFLATED, crc=zlib.crc32(text))
+    if isinstance(expected, list):
+        assert points(load(data)) == expected
+        return
+    with pytest.raises(OSError) as raised:
+        load(data)
+    assert type(raised.value) is OSError
+    assert str(raised.value) == expected
 
 
 def test_damage_in_an_unused_entry_does_not_matter():
