@@ -31,7 +31,9 @@ std::string read_file(const char* path) {
   return data;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Every number of the text, in turn, into x, y and e.
 std::size_t convert(const std::string& text, std::vector<double> (&columns)[3]) {

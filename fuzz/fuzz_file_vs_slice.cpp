@@ -37,8 +37,7 @@ void remove_scratch_files() {
 ScratchFile& scratch_file(std::size_t index) {
   ScratchFile& file = scratch_files[index];
   if (file.fd >= 0) return file;
-  std::string name =
-      scratch_directory() + "/morvex-fuzz-XXXXXX." + std::string(extensions[index]);
+  std::string name = scratch_directory() + "/morvex-fuzz-XXXXXX." + std::string(extensions[index]);
   const int suffix = static_cast<int>(std::string(extensions[index]).size()) + 1;
   file.fd = mkstemps(name.data(), suffix);
   if (file.fd < 0) morvex::fuzz::die("cannot make a scratch file");
@@ -52,8 +51,8 @@ void write_whole(int fd, std::string_view bytes) {
   if (ftruncate(fd, 0) != 0) morvex::fuzz::die("ftruncate failed");
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done,
-                             static_cast<off_t>(done));
+    const ssize_t n =
+        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (n <= 0) morvex::fuzz::die("pwrite failed");
     done += static_cast<std::size_t>(n);
   }

@@ -25,7 +25,9 @@ IoResult<FileSource> FileSource::open(std::string_view path) {
   return FileSource(fd);
 }
 
-FileSource::FileSource(FileSource&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+FileSource::FileSource(FileSource&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 FileSource& FileSource::operator=(FileSource&& other) noexcept {
   if (this != &other) {

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <memory>
 #include <utility>
 #include <vector>
 

@@ -31,8 +31,7 @@ class LineReader {
   IoError take_error() { return std::move(*error_); }
 
  private:
-  std::optional<std::string_view> finish(std::string_view line, bool terminated,
-                                         bool known_ascii);
+  std::optional<std::string_view> finish(std::string_view line, bool terminated, bool known_ascii);
   std::optional<std::string_view> stop();
 
   Input& input_;

@@ -25,7 +25,9 @@ std::string describe_errno(int code) {
 
 }  // namespace
 
-std::string IoError::message() const { return os_code_ != 0 ? describe_errno(os_code_) : text_; }
+std::string IoError::message() const {
+  return os_code_ != 0 ? describe_errno(os_code_) : text_;
+}
 
 std::string ZipError::message() const {
   // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
@@ -42,15 +44,16 @@ std::string ZipError::message() const {
 }
 
 std::string LoadError::message() const {
-  return std::visit(
-      Overloaded{
-          [](const IoError& e) { return e.message(); },
-          [](const ZipError& e) { return e.message(); },
-          [](const ParseError& e) { return e.text; },
-          [](const UnknownFormat&) { return std::string("Unknown format"); },
-          [](const EntryNotFound& e) { return std::string("File not found in archive: ") + e.name; },
-      },
-      value_);
+  return std::visit(Overloaded{
+                        [](const IoError& e) { return e.message(); },
+                        [](const ZipError& e) { return e.message(); },
+                        [](const ParseError& e) { return e.text; },
+                        [](const UnknownFormat&) { return std::string("Unknown format"); },
+                        [](const EntryNotFound& e) {
+                          return std::string("File not found in archive: ") + e.name;
+                        },
+                    },
+                    value_);
 }
 
 }  // namespace morvex

@@ -68,6 +68,8 @@ using IoResult = Result<T, IoError>;
 using LoadResult = Result<Pattern, LoadError>;
 
 // Shorthand for the readers' fixed messages.
-inline Failure<ParseError> parse_failure(std::string text) { return {ParseError{std::move(text)}}; }
+inline Failure<ParseError> parse_failure(std::string text) {
+  return {ParseError{std::move(text)}};
+}
 
 }  // namespace morvex

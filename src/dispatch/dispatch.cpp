@@ -46,7 +46,9 @@ LoadResult load(Input& input, std::string_view extension) {
   return reader(input);
 }
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
 
 // The final component of a path, skipping trailing separators and "." components; empty
 // when there is none or it is "..".
@@ -76,7 +78,9 @@ std::string format_extension(std::string_view name) {
   return extension;
 }
 
-bool looks_binary(std::string_view bytes) { return bytes.find('\0') != std::string_view::npos; }
+bool looks_binary(std::string_view bytes) {
+  return bytes.find('\0') != std::string_view::npos;
+}
 
 LoadResult load_path(std::string_view path) {
   auto opened = FileSource::open(path);

@@ -15,23 +15,23 @@ constexpr std::size_t single_size = 4;
 // range fields are from the range header's start; all fields are little-endian.
 namespace version1 {  // "RAW ": ranges follow the signature
 constexpr std::size_t first_range = 4;
-constexpr std::size_t steps = 0;    // u32
-constexpr std::size_t step = 8;     // f32
-constexpr std::size_t start = 20;   // f32
-constexpr std::size_t data = 152;   // the range header's size; intensities follow, f32 each
+constexpr std::size_t steps = 0;   // u32
+constexpr std::size_t step = 8;    // f32
+constexpr std::size_t start = 20;  // f32
+constexpr std::size_t data = 152;  // the range header's size; intensities follow, f32 each
 }  // namespace version1
 
-namespace version2 {  // "RAW2"
+namespace version2 {                    // "RAW2"
 constexpr std::size_t range_count = 4;  // u16
 constexpr std::size_t first_range = 256;
-constexpr std::size_t header_length = 0;  // u16, intensities start this far into the range
+constexpr std::size_t header_length = 0;       // u16, intensities start this far into the range
 constexpr std::size_t min_header_length = 48;  // exclusive: the fields below lie inside
-constexpr std::size_t steps = 2;    // u16
-constexpr std::size_t step = 12;    // f32
-constexpr std::size_t start = 16;   // f32
+constexpr std::size_t steps = 2;               // u16
+constexpr std::size_t step = 12;               // f32
+constexpr std::size_t start = 16;              // f32
 }  // namespace version2
 
-namespace version3 {  // "RAW1.01"
+namespace version3 {                     // "RAW1.01"
 constexpr std::size_t range_count = 12;  // u32
 constexpr std::size_t first_range = 712;
 constexpr std::size_t header_length = 0;  // u32, always 304
@@ -48,10 +48,10 @@ constexpr std::size_t segment_length = 4;  // u32, the whole segment, after a u3
 constexpr std::uint32_t min_segment_length = 8;
 constexpr std::uint32_t range_types[] = {0, 160};  // a segment of these types is the range
 constexpr std::size_t range_header_size = 160;
-constexpr std::size_t start = 72;              // f64
-constexpr std::size_t step = 80;               // f64
-constexpr std::size_t steps = 88;              // u32
-constexpr std::size_t bytes_per_point = 136;   // u32, the intensity is its first single
+constexpr std::size_t start = 72;             // f64
+constexpr std::size_t step = 80;              // f64
+constexpr std::size_t steps = 88;             // u32
+constexpr std::size_t bytes_per_point = 136;  // u32, the intensity is its first single
 constexpr std::uint32_t min_bytes_per_point = 4;
 constexpr std::size_t extra_headers_size = 140;  // u32, between range header and data
 }  // namespace version4
@@ -162,8 +162,8 @@ bool is_trusted_range(std::string_view input, const RangeLayout& range) {
 bool is_plausible_scan(const RangeLayout& range) {
   const double step = std::fabs(range.step);
   return range.count >= 1 && range.count <= max_plausible_points && std::isfinite(range.start) &&
-         range.start >= min_plausible_start && range.start <= max_plausible_start &&
-         step > 0.0 && step <= max_plausible_step && range.stride >= single_size &&
+         range.start >= min_plausible_start && range.start <= max_plausible_start && step > 0.0 &&
+         step <= max_plausible_step && range.stride >= single_size &&
          range.stride <= max_plausible_stride && range.stride % single_size == 0;
 }
 

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "core/line_reader.hpp"
-#include "core/pattern.hpp"
 #include "core/number.hpp"
+#include "core/pattern.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"
 
@@ -38,7 +38,9 @@ struct BankHeader {
 };
 
 // Upper case at column 0 only: indented or lower-case "bank" is title or comment text.
-bool is_bank_line(std::string_view line) { return line.starts_with(bank_word); }
+bool is_bank_line(std::string_view line) {
+  return line.starts_with(bank_word);
+}
 
 std::optional<std::uint64_t> parse_point_count(std::string_view token) {
   const auto value = parse_double(token);
@@ -115,8 +117,12 @@ std::optional<RecordShape> record_shape(Layout layout) {
   return std::nullopt;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Columns 1-2 of an STD field: blank, or a counter (a blank and a digit, or two digits).
 // Sets `counted` when there is a counter.
@@ -152,7 +158,8 @@ bool read_record(std::string_view line, const RecordShape& shape, std::vector<do
   field = 0;
   for (std::size_t at = 0; at < line.size(); ++field) {
     const std::size_t width = shape.widths[field % shape.widths.size()];
-    const std::string_view number = line.substr(at + shape.counter_width, width - shape.counter_width);
+    const std::string_view number =
+        line.substr(at + shape.counter_width, width - shape.counter_width);
     const auto value = parse_double(trim_white_space(number));
     if (!value) return false;
     values.push_back(*value);

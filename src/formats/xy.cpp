@@ -5,8 +5,12 @@
 
 namespace morvex {
 
-LoadResult read_xy(Input& input) { return read_columns(input, split_white_space, row_columns); }
+LoadResult read_xy(Input& input) {
+  return read_columns(input, split_white_space, row_columns);
+}
 
-LoadResult read_csv(Input& input) { return read_columns(input, split_fields, row_columns); }
+LoadResult read_csv(Input& input) {
+  return read_columns(input, split_fields, row_columns);
+}
 
 }  // namespace morvex

@@ -20,9 +20,8 @@ bool bind_arguments(const char* function, const std::array<const char*, N>& para
                     std::array<PyObject*, N>& bound) {
   bound.fill(nullptr);
   if (nargs > static_cast<Py_ssize_t>(N)) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given",
-                 function, static_cast<int>(N), N == 1 ? "" : "s", nargs,
-                 nargs == 1 ? "was" : "were");
+    PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", function,
+                 static_cast<int>(N), N == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
     return false;
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) bound[static_cast<std::size_t>(i)] = args[i];
@@ -36,8 +35,7 @@ bool bind_arguments(const char* function, const std::array<const char*, N>& para
       if (PyUnicode_CompareWithASCIIString(key, params[p]) == 0) index = p;
     }
     if (index == N) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function,
-                   key);
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function, key);
       return false;
     }
     if (bound[index]) {
@@ -58,11 +56,10 @@ bool bind_arguments(const char* function, const std::array<const char*, N>& para
 }
 
 void raise_wrong_type(const char* param, const char* expected, PyObject* given) {
-  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(given)),
-                                               "__name__");
+  PyObject* type_name =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(given)), "__name__");
   if (!type_name) return;
-  PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got '%U'", param, expected,
-               type_name);
+  PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got '%U'", param, expected, type_name);
   Py_DECREF(type_name);
 }
 
@@ -137,8 +134,8 @@ PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 void raise_load_error(const LoadError& error) {
   const std::string message = error.message();
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                        "replace");
+  PyObject* text =
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
   if (!text) return;
   PyObject* type = error.is_io() ? PyExc_OSError : PyExc_ValueError;
   PyErr_SetObject(type, text);
@@ -147,8 +144,7 @@ void raise_load_error(const LoadError& error) {
 
 PyMethodDef read_method = {
     "read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "read(path)\n--\n\nLoad a pattern from a file path."};
+    METH_FASTCALL | METH_KEYWORDS, "read(path)\n--\n\nLoad a pattern from a file path."};
 
 PyMethodDef read_bytes_method = {
     "read_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_bytes)),

@@ -60,7 +60,8 @@ bool initialise(PyObject* module) {
   PyTypeObject* type = pattern_type();
   if (!type) return false;
   PyObject* type_name = PyUnicode_FromString("Pattern");
-  const bool added = type_name && add_exported(module, type_name, reinterpret_cast<PyObject*>(type));
+  const bool added =
+      type_name && add_exported(module, type_name, reinterpret_cast<PyObject*>(type));
   Py_XDECREF(type_name);
   return added && add_function(module, &read_method) && add_function(module, &read_bytes_method);
 }

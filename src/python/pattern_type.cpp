@@ -7,8 +7,7 @@ namespace morvex::python {
 namespace {
 
 struct PatternObject {
-  PyObject_HEAD
-  Pattern pattern;
+  PyObject_HEAD Pattern pattern;
 };
 
 enum class Column { x, y, e };

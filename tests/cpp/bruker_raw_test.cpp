@@ -134,8 +134,8 @@ TEST(BrukerRawBlock, SampleLimits) {
   const struct {
     float value;
     bool passes;
-  } cases[] = {{1e9f, true}, {-0.0f, true}, {0.0f, true},    {above, false},
-               {-1e-30f, false}, {nan, false}, {inf, false}, {-inf, false}};
+  } cases[] = {{1e9f, true},     {-0.0f, true}, {0.0f, true}, {above, false},
+               {-1e-30f, false}, {nan, false},  {inf, false}, {-inf, false}};
   for (const auto& c : cases) {
     for (std::size_t index : {0u, 99u}) {  // the first and the last value are always sampled
       auto values = ramp(100);
@@ -218,8 +218,7 @@ TEST(BrukerRawStartStep, FallbackWindowIsSixtyFourBytes) {
     b.filler(8).f64(1.0).f64(0.1).filler(distance - 16);
     const std::size_t count_offset = b.size();
     b.u32(20);
-    EXPECT_EQ(find_start_step(b.str(), count_offset, 20).has_value(), distance == 64u)
-        << distance;
+    EXPECT_EQ(find_start_step(b.str(), count_offset, 20).has_value(), distance == 64u) << distance;
   }
 }
 
@@ -232,16 +231,16 @@ TEST(BrukerRawStartStep, ValidityLimits) {
     std::uint32_t count;
     bool valid;
   } cases[] = {
-      {10.0, 0.02, 100, true},         {0.0, 0.02, 100, true},
-      {-180.0, 0.5, 100, true},        {-180.0000001, 0.5, 100, false},
-      {0.0, 10.0, 10, true},           {0.0, 10.000001, 10, false},
-      {350.0, 1.0, 11, true},          {350.0001, 1.0, 11, false},  // end 360 and 360.0001
-      {10.0, 0.0, 100, false},         {10.0, -0.01, 100, false},
-      {10.0, 1e-6, 100, true},         {10.0, 9.9e-7, 100, false},
-      {subnormal, 0.02, 100, false},   {-subnormal, 0.02, 100, false},
-      {nan, 0.02, 100, false},         {inf, 0.02, 100, false},
-      {10.0, nan, 100, false},         {10.0, inf, 100, false},
-      {359.0, 5.0, 1, true},           {359.0, 5.0, 2, false},
+      {10.0, 0.02, 100, true},       {0.0, 0.02, 100, true},
+      {-180.0, 0.5, 100, true},      {-180.0000001, 0.5, 100, false},
+      {0.0, 10.0, 10, true},         {0.0, 10.000001, 10, false},
+      {350.0, 1.0, 11, true},        {350.0001, 1.0, 11, false},  // end 360 and 360.0001
+      {10.0, 0.0, 100, false},       {10.0, -0.01, 100, false},
+      {10.0, 1e-6, 100, true},       {10.0, 9.9e-7, 100, false},
+      {subnormal, 0.02, 100, false}, {-subnormal, 0.02, 100, false},
+      {nan, 0.02, 100, false},       {inf, 0.02, 100, false},
+      {10.0, nan, 100, false},       {10.0, inf, 100, false},
+      {359.0, 5.0, 1, true},         {359.0, 5.0, 2, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(is_valid_start_step(StartStep{c.start, c.step}, c.count), c.valid)
@@ -397,8 +396,8 @@ TEST(BrukerRawHeader, Version4Untrusted) {
     change(v);
     return !read_known_header(v.file().str());
   };
-  EXPECT_TRUE(untrusted([](Version4& v) { v.range_type = 7; }));       // segments run out
-  EXPECT_TRUE(untrusted([](Version4& v) { v.segment_length = 7; }));   // would not advance
+  EXPECT_TRUE(untrusted([](Version4& v) { v.range_type = 7; }));      // segments run out
+  EXPECT_TRUE(untrusted([](Version4& v) { v.segment_length = 7; }));  // would not advance
   EXPECT_TRUE(untrusted([](Version4& v) { v.bytes_per_point = 3; }));
   EXPECT_TRUE(untrusted([](Version4& v) { v.steps = 0; }));
   EXPECT_TRUE(untrusted([](Version4& v) { v.step = 0.0; }));
@@ -434,7 +433,8 @@ TEST(BrukerRawHeader, PlausibleScanLimits) {
 TEST(BrukerRawHeader, CutFileStillStatesItsRange) {
   const std::string whole = version3_file(1, 304, 25, 10.0, 0.1, 40).str();
   // Inside the block, at its first byte, and inside the supplementary header before it.
-  for (std::size_t cut : {whole.size() - 1, whole.size() - 100, whole.size() - 101, std::size_t{712 + 300}}) {
+  for (std::size_t cut :
+       {whole.size() - 1, whole.size() - 100, whole.size() - 101, std::size_t{712 + 300}}) {
     const std::string_view input(whole.data(), cut);
     const auto range = morvex::read_range_header(input);
     ASSERT_TRUE(range) << cut;

@@ -1,11 +1,11 @@
 // The row rule of the column formats: which tokens of a line make a point.
+#include "formats/columns.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
-
-#include "formats/columns.hpp"
 
 namespace morvex {
 namespace {

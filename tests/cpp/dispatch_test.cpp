@@ -1,5 +1,7 @@
 // The dispatcher: the extension rule, the sniff test, both entry points and their errors,
 // and the xy reader behind them.
+#include "dispatch/dispatch.hpp"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <fstream>
 #include <string>
 
-#include "dispatch/dispatch.hpp"
 #include "formats/readers.hpp"
 #include "test_sources.hpp"
 
@@ -141,8 +142,8 @@ TEST_F(DispatchFiles, OpenFailuresComeBeforeTheExtension) {
 
 TEST_F(DispatchFiles, NulInPathIsRefusedBeforeOpening) {
   const std::string existing = write("real.xy", "1 2\n");
-  for (const std::string& path : {existing + std::string(1, '\0'), std::string("a\0b.xy", 6),
-                                 std::string("x.abc\0", 6)}) {
+  for (const std::string& path :
+       {existing + std::string(1, '\0'), std::string("a\0b.xy", 6), std::string("x.abc\0", 6)}) {
     const auto result = load_path(path);
     ASSERT_FALSE(result.ok());
     EXPECT_TRUE(result.error().is_io());
@@ -202,7 +203,8 @@ TEST(DispatchXyReader, ReadErrorFailsTheWholeLoad) {
 }
 
 TEST(DispatchXyReader, InvalidUtf8AnywhereFailsTheLoad) {
-  for (const char* input : {"1 2\n# caf\xE9\n3 4\n", "\xB0\n1 2\n", "1 2\n3 4 \xFF", "1 2\n3 4\n\x80"}) {
+  for (const char* input :
+       {"1 2\n# caf\xE9\n3 4\n", "\xB0\n1 2\n", "1 2\n3 4 \xFF", "1 2\n3 4\n\x80"}) {
     const auto result = load_bytes(input, "a.xy");
     ASSERT_FALSE(result.ok()) << input;
     EXPECT_TRUE(result.error().is_io());
@@ -220,12 +222,18 @@ TEST(DispatchXyReader, ReadsFromTheSourcesPosition) {
 }
 
 TEST(DispatchXyReader, ByteOrderMarkKeepsTheFirstPoint) {
-  const auto result = load_bytes("\xEF\xBB\xBF" "1 2 3\r\n4 5 6\r\n", "a.xye");
+  const auto result = load_bytes(
+      "\xEF\xBB\xBF"
+      "1 2 3\r\n4 5 6\r\n",
+      "a.xye");
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value().x, (std::vector<double>{1, 4}));
   EXPECT_EQ(result.value().e, (std::vector<double>{3, 6}));
   // A mark at the start of a later line is text, and that line's first token fails.
-  const auto later = load_bytes("1 2\n\xEF\xBB\xBF" "4 5\n", "a.xy");
+  const auto later = load_bytes(
+      "1 2\n\xEF\xBB\xBF"
+      "4 5\n",
+      "a.xy");
   ASSERT_TRUE(later.ok());
   EXPECT_EQ(later.value().x, std::vector<double>{1});
 }

@@ -1,5 +1,7 @@
 // LineReader: line ends, the 8 KiB buffer's boundaries, strict UTF-8, the byte-order mark
 // and read errors of the source.
+#include "core/line_reader.hpp"
+
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -15,9 +17,8 @@
 #include <vector>
 
 #include "core/byte_source.hpp"
-#include "core/line_reader.hpp"
-#include "test_sources.hpp"
 #include "core/utf8.hpp"
+#include "test_sources.hpp"
 
 namespace morvex {
 namespace {
@@ -75,7 +76,7 @@ TEST(LineReaderEnds, LineFeedAndCarriageReturn) {
       {"a\n\nb\n", {"a", "", "b"}},
       {"a\r\nb\r\n", {"a", "b"}},
       {"\r\n", {""}},
-      {"a\r\r\n", {"a\r"}},         // only the "\r" before the "\n" is part of the end
+      {"a\r\r\n", {"a\r"}},          // only the "\r" before the "\n" is part of the end
       {"a\rb\rc\r", {"a\rb\rc\r"}},  // lone CR ends nothing; a last line keeps its "\r"
       {"a\rb\n", {"a\rb"}},
       {"a\r", {"a\r"}},
@@ -149,9 +150,19 @@ TEST(LineReaderBuffer, MultiByteCharacterSplitByTheBoundary) {
 
 TEST(LineReaderUtf8, AcceptsTheLimitsOfEachLength) {
   const char* const valid[] = {
-      "\x7F",             "\xC2\x80",         "\xDF\xBF",         "\xE0\xA0\x80",
-      "\xED\x9F\xBF",     "\xEE\x80\x80",     "\xEF\xBF\xBF",     "\xF0\x90\x80\x80",
-      "\xF4\x8F\xBF\xBF", "\xF3\xBF\xBF\xBF", "\xC2\xB0" "C",     "\xE2\x80\xA8",
+      "\x7F",
+      "\xC2\x80",
+      "\xDF\xBF",
+      "\xE0\xA0\x80",
+      "\xED\x9F\xBF",
+      "\xEE\x80\x80",
+      "\xEF\xBF\xBF",
+      "\xF0\x90\x80\x80",
+      "\xF4\x8F\xBF\xBF",
+      "\xF3\xBF\xBF\xBF",
+      "\xC2\xB0"
+      "C",
+      "\xE2\x80\xA8",
   };
   for (const char* text : valid) {
     EXPECT_TRUE(is_valid_utf8(text)) << text;
@@ -182,7 +193,9 @@ TEST(LineReaderUtf8, RefusesEachClassOfInvalidSequence) {
       {"lone continuation 80", "\x80"},
       {"lone continuation BF", "\xBF"},
       {"code page degree sign", "\xB0"},
-      {"missing continuation", "\xC3" "A"},
+      {"missing continuation",
+       "\xC3"
+       "A"},
       {"bad second of three", "\xE2\x28\xA1"},
       {"bad third of three", "\xE2\x82\x28"},
       {"bad fourth of four", "\xF0\x90\x80\x28"},
@@ -234,7 +247,10 @@ TEST(LineReaderByteOrderMark, SkippedOnlyAtTheVeryStart) {
   ChunkedSource trickle(bom + "5 6\n", 1);
   EXPECT_EQ(read_lines(trickle).lines, Texts{"5 6"});
   // A cut mark is not a mark but invalid UTF-8.
-  EXPECT_EQ(read_lines("\xEF\xBB" "1 2\n").error, invalid_utf8);
+  EXPECT_EQ(read_lines("\xEF\xBB"
+                       "1 2\n")
+                .error,
+            invalid_utf8);
 }
 
 TEST(LineReaderErrors, ReadErrorEndsTheInput) {
