@@ -26,4 +26,20 @@ void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
 // none is left. For texts whose every token is used one at a time.
 std::string_view next_white_space_token(std::string_view& rest);
 
+// Calls `use` with every white-space-separated token of `text`, in order. The splitter takes a
+// batch of tokens at a time into `tokens` (reused), which is much faster per token than
+// taking them one by one, while a text of millions of tokens holds one batch of views only.
+template <class Use>
+void for_each_white_space_token(std::string_view text, std::vector<std::string_view>& tokens,
+                                Use&& use) {
+  constexpr std::size_t batch = 256;
+  for (;;) {
+    split_white_space(text, tokens, batch);
+    for (const std::string_view token : tokens) use(token);
+    if (tokens.size() < batch) return;
+    const std::string_view last = tokens.back();
+    text.remove_prefix(static_cast<std::size_t>(last.data() + last.size() - text.data()));
+  }
+}
+
 }  // namespace morvex

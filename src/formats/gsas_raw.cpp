@@ -255,11 +255,10 @@ LoadResult read_gsas_raw(Input& input) {
       for (const double value : record) columns.add(value);
       continue;
     }
-    // Token by token: a bank may be one line of millions of numbers.
-    std::string_view rest = *line;
-    for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {
+    // A batch of tokens at a time: a bank may be one line of millions of numbers.
+    for_each_white_space_token(*line, tokens, [&columns](std::string_view token) {
       if (const auto value = parse_double(token)) columns.add(*value);
-    }
+    });
   }
   if (lines.failed()) return fail(lines.take_error());
   return std::move(columns).finish();

@@ -152,12 +152,12 @@ class ScanReader {
     return succeeded;
   }
 
-  // A scan's intensities are one text of megabytes: taken token by token, so that no list
-  // of views over the whole text is built.
+  // A scan's intensities are one text of megabytes: taken a batch of tokens at a time, so
+  // that no list of views over the whole text is built.
   void append_intensities(std::string_view text) {
-    for (std::string_view token; !(token = next_white_space_token(text)).empty();) {
+    for_each_white_space_token(text, tokens_, [this](std::string_view token) {
       if (const auto value = parse_double(token)) state_.intensity_values.push_back(*value);
-    }
+    });
   }
 
   LoadResult at_end_of_input() {
@@ -181,6 +181,7 @@ class ScanReader {
 
   xml::PullParser parser_;
   XrdmlScanState state_;
+  std::vector<std::string_view> tokens_;
 };
 
 }  // namespace
