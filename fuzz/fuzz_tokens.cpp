@@ -1,5 +1,5 @@
 // The tokenizers against the white-space rules applied one byte at a time: split_white_space,
-// split_fields (with a token limit from the first byte) and next_white_space_token must give
+// split_fields (with a token limit from the first byte) and for_each_white_space_token must give
 // the tokens that white_space_length alone defines, on any valid UTF-8 text.
 #include <string>
 #include <string_view>
@@ -49,14 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fields.resize(std::min(fields.size(), limit));
   if (tokens != fields) die("split_fields with a limit differs");
 
-  std::string_view rest = text;
+  std::vector<std::string_view> batch;
   std::size_t count = 0;
-  for (std::string_view token; !(token = morvex::next_white_space_token(rest)).empty(); ++count) {
+  morvex::for_each_white_space_token(text, batch, [&](std::string_view token) {
     if (count >= white_space.size() || token.data() != white_space[count].data() ||
         token.size() != white_space[count].size()) {
-      die("next_white_space_token differs");
+      die("for_each_white_space_token differs");
     }
-  }
-  if (count != white_space.size() || !rest.empty()) die("next_white_space_token stops early");
+    ++count;
+  });
+  if (count != white_space.size()) die("for_each_white_space_token stops early");
   return 0;
 }

@@ -291,12 +291,4 @@ void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
   split<true>(text, tokens, max_tokens);
 }
 
-std::string_view next_white_space_token(std::string_view& rest) {
-  const char* p = rest.data();
-  const char* const end = p + rest.size();
-  const std::string_view token = next_token<false>(rest.data(), p, end);
-  rest = std::string_view(p, static_cast<std::size_t>(end - p));
-  return token;
-}
-
 }  // namespace morvex

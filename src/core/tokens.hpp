@@ -22,10 +22,6 @@ void split_white_space(std::string_view text, std::vector<std::string_view>& tok
 void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
                   std::size_t max_tokens = SIZE_MAX);
 
-// Takes the first white-space-separated token off the front of `rest`; an empty view when
-// none is left. For texts whose every token is used one at a time.
-std::string_view next_white_space_token(std::string_view& rest);
-
 // Calls `use` with every white-space-separated token of `text`, in order. The splitter takes a
 // batch of tokens at a time into `tokens` (reused), which is much faster per token than
 // taking them one by one, while a text of millions of tokens holds one batch of views only.

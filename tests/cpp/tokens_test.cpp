@@ -129,17 +129,29 @@ TEST(TextTokenizers, SplittingStopsAtTheTokenLimit) {
   EXPECT_EQ(tokens, (std::vector<std::string_view>{"1", "2"}));
 }
 
-TEST(TextTokenizers, NextTokenWalksTheWholeText) {
-  std::string_view rest =
+Tokens each_token(std::string_view text) {
+  Tokens seen;
+  std::vector<std::string_view> batch;
+  for_each_white_space_token(text, batch,
+                             [&](std::string_view token) { seen.emplace_back(token); });
+  return seen;
+}
+
+TEST(TextTokenizers, EachTokenWalksTheWholeText) {
+  const std::string_view text =
       "\xE3\x80\x80 10 \xE2\x80\xA8x\xE2\x80\x8B"
       "y\t";  // U+200B is no space
-  Tokens seen;
-  for (std::string_view token; !(token = next_white_space_token(rest)).empty();) {
-    seen.emplace_back(token);
+  EXPECT_EQ(each_token(text), (Tokens{"10", "x\xE2\x80\x8By"}));
+  // Across batches: a batch that ends the text exactly, and one token more.
+  for (const std::size_t count : {255u, 256u, 257u, 513u}) {
+    std::string many;
+    Tokens expected;
+    for (std::size_t k = 0; k < count; ++k) {
+      expected.push_back(std::to_string(k));
+      many += expected.back() + (k % 2 ? "\xC2\xA0" : " ");
+    }
+    EXPECT_EQ(each_token(many), expected) << count;
   }
-  EXPECT_EQ(seen, (Tokens{"10", "x\xE2\x80\x8By"}));
-  EXPECT_TRUE(rest.empty());
-  EXPECT_TRUE(next_white_space_token(rest).empty());
 }
 
 // The tokens as white_space_length alone defines them, one byte at a time.
@@ -199,11 +211,7 @@ TEST(TextTokenizers, RandomTextsSplitAsTheBytewiseRulesSay) {
     split_white_space(view, views, limit);
     EXPECT_EQ(Tokens(views.begin(), views.end()),
               Tokens(expected.begin(), expected.begin() + std::min(limit, expected.size())));
-    Tokens walked;
-    for (std::string_view rest = view, token; !(token = next_white_space_token(rest)).empty();) {
-      walked.emplace_back(token);
-    }
-    EXPECT_EQ(walked, expected) << text;
+    EXPECT_EQ(each_token(view), expected) << text;
   }
   munmap(pages, 3 * page);
 }
