@@ -52,6 +52,8 @@ bool Input::skip_byte_order_mark() {
 }
 
 IoResult<std::string_view> Input::read_all(ByteBuffer& storage) {
+  // A read that failed while peeking has cut the input short: it is not the end.
+  if (error_) return fail(*error_);
   if (in_place_) {
     const std::string_view rest = buffered();
     consume(rest.size());

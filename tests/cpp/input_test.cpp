@@ -55,6 +55,8 @@ TEST(InputErrors, ReadErrorIsStickyAndEndsReadAll) {
   EXPECT_TRUE(input.failed());
   EXPECT_FALSE(input.refill());
   EXPECT_EQ(source.failures, 1);
+  ByteBuffer peeked;
+  EXPECT_FALSE(input.read_all(peeked).ok());  // not the five bytes as if they were all
   auto again = failing_source("12345");
   Input whole(again);
   ByteBuffer storage;
