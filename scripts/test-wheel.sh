@@ -109,7 +109,8 @@ python_libs=$(ldd "$MORVEX_PYTHON")
 for copy in "$libs"/*.so*; do
   name=$(basename "$copy" | sed -E 's/-[0-9a-f]{8}(\.so)/\1/')
   grep -qE "^\s+$name " <<<"$python_libs" && continue
-  system=$(ldconfig -p | awk -v n="$name" '$1 == n && /x86-64/ {print $NF; exit}')
+  # awk reads to the end: leaving early would kill ldconfig with SIGPIPE, failing the pipeline.
+  system=$(ldconfig -p | awk -v n="$name" '$1 == n && /x86-64/ && !found {print $NF; found = 1}')
   [ -n "$system" ] && hidden+=("$system")
 done
 [[ " ${hidden[*]} " == *"/libzip.so.4 "* ]] || { echo "no system libzip to hide"; exit 1; }
