@@ -5,19 +5,6 @@
 
 namespace morvex {
 
-bool all_ascii(const unsigned char* p, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (word & 0x8080808080808080ull) return false;
-  }
-  for (; i < n; ++i) {
-    if (p[i] & 0x80) return false;
-  }
-  return true;
-}
-
 const char* first_non_ascii(const char* p, const char* end) {
   for (; end - p >= 8; p += 8) {
     std::uint64_t word;
@@ -34,15 +21,9 @@ std::size_t first_invalid_utf8(std::string_view text) {
   std::size_t i = 0;
   while (i < n) {
     // Text is nearly all ASCII: skip it eight bytes at a time.
-    if (i + 8 <= n && all_ascii(p + i, 8)) {
-      i += 8;
-      continue;
-    }
+    i = static_cast<std::size_t>(first_non_ascii(text.data() + i, text.data() + n) - text.data());
+    if (i == n) break;
     const unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
     std::size_t length;
     unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
     if (lead >= 0xC2 && lead <= 0xDF) {

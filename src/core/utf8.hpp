@@ -6,10 +6,7 @@
 
 namespace morvex {
 
-// True when all n bytes are ASCII; checks eight bytes at a time.
-bool all_ascii(const unsigned char* p, std::size_t n);
-
-// The first byte of [p, end) that is not ASCII, or end.
+// The first byte of [p, end) that is not ASCII, or end; checks eight bytes at a time.
 const char* first_non_ascii(const char* p, const char* end);
 
 // Index of the first byte that breaks UTF-8 in the strict sense of RFC 3629 (no overlong
