@@ -4,10 +4,6 @@
 #include <array>
 #include <bit>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "core/swar.hpp"
 
 namespace morvex {
@@ -94,15 +90,8 @@ struct Block {
 // The separators among 16 bytes and those of 0x80 or more, as masks.
 template <bool comma_separates>
 [[gnu::always_inline]] inline Block classify(__m128i bytes, unsigned length) {
-  // Signed comparisons: bytes of 0x80 or more are negative, so neither range takes them.
-  __m128i separators = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('\t' - 1)),
-                                                  _mm_cmplt_epi8(bytes, _mm_set1_epi8('\r' + 1))),
-                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
-  if constexpr (comma_separates) {
-    separators = _mm_or_si128(separators, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')));
-  }
-  return {static_cast<unsigned>(_mm_movemask_epi8(separators)),
-          static_cast<unsigned>(_mm_movemask_epi8(bytes)), length};
+  return {separator_mask<comma_separates>(bytes), static_cast<unsigned>(_mm_movemask_epi8(bytes)),
+          length};
 }
 
 // The block at p, reading only inside [first, end) (p < end). Always inlined: GCC leaves

@@ -30,10 +30,11 @@ void push_row(std::span<const std::string_view> tokens, ColumnTarget& target);
 std::optional<std::vector<double>> finish_error_column(const std::vector<double>& x,
                                                        std::vector<double>&& e);
 
-using Splitter = void (*)(std::string_view, std::vector<std::string_view>&, std::size_t);
+// What separates the tokens of a line besides white space.
+enum class Separators { white_space, white_space_and_comma };
 
 // Every line of the input through the row rule, reading no more than `columns` tokens of it
 // (2 leaves out the uncertainty). Blank lines and lines that start with "#" or "!" are skipped.
-LoadResult read_columns(Input& input, Splitter split, std::size_t columns);
+LoadResult read_columns(Input& input, Separators separators, std::size_t columns);
 
 }  // namespace morvex

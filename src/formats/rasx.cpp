@@ -252,7 +252,7 @@ std::optional<ProfileEntry> open_profile(zip_t* archive) {
 // A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
 LoadResult read_columns_of(ByteSource& source) {
   Input input(source);
-  return read_columns(input, split_white_space, 2);
+  return read_columns(input, Separators::white_space, 2);
 }
 
 LoadResult read_profile(const ProfileEntry& entry) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "test_sources.hpp"
+
 namespace morvex {
 namespace {
 
@@ -61,6 +63,67 @@ TEST(ColumnErrors, KeptOnlyWhenEveryPointHasOne) {
   EXPECT_FALSE(finish_error_column({1, 2}, {0.5}).has_value());
   EXPECT_FALSE(finish_error_column({1}, {0.5, 0.6}).has_value());
   EXPECT_EQ(finish_error_column({1, 2}, {0.5, 0.6}), (Values{0.5, 0.6}));
+}
+
+// Lines that only the full rules read rightly, each among plain rows, whole in the buffer and
+// across its end, so that the reader must hand each over at the right place.
+TEST(ColumnReader, OddLinesAmongPlainRows) {
+  constexpr auto ws = Separators::white_space;
+  const struct {
+    std::string line;
+    Separators separators;
+    std::size_t columns;
+    Values x, y;
+    std::optional<Values> e;  // the line's own; nullopt when the input keeps none
+  } cases[] = {
+      {"# 7 8 9", ws, 3, {}, {}, Values{}},
+      {"  \t\r", ws, 3, {}, {}, Values{}},
+      {"7 8 9 10 \xC3\xA9", ws, 3, {7}, {8}, Values{9}},
+      {"7\xC2\xA0"
+       "8\xE3\x80\x80"
+       "9",
+       ws,
+       3,
+       {7},
+       {8},
+       Values{9}},
+      {"-7 +8 1.5e3\r", ws, 3, {-7}, {8}, Values{1500}},
+      {"7 8 12345678901234567", ws, 3, {7}, {8}, Values{12345678901234567.0}},
+      {"7 8 x", ws, 3, {7}, {8}, std::nullopt},
+      {"7 x 9", ws, 3, {}, {}, Values{}},
+      {"7", ws, 3, {}, {}, Values{}},
+      {"7,8,9", ws, 3, {}, {}, Values{}},
+      {",7,,8 ,9,", Separators::white_space_and_comma, 3, {7}, {8}, Values{9}},
+      {"7 8 \xC3\xA9", ws, 2, {7}, {8}, std::nullopt},
+  };
+  const auto join = [](double first, const Values& middle, double last) {
+    Values all{first};
+    all.insert(all.end(), middle.begin(), middle.end());
+    all.insert(all.end(), 3, last);
+    return all;
+  };
+  for (const auto& c : cases) {
+    const std::string text = "1 2 3\n" + c.line + "\n" + "4 5 6\n4 5 6\n4 5 6\n";
+    for (const std::size_t chunk : {std::size_t{3}, text.size()}) {
+      SCOPED_TRACE(c.line + " in chunks of " + std::to_string(chunk));
+      ChunkedSource source(text, chunk);
+      Input input(source);
+      const LoadResult got = read_columns(input, c.separators, c.columns);
+      ASSERT_TRUE(got.ok());
+      EXPECT_EQ(got.value().x, join(1, c.x, 4));
+      EXPECT_EQ(got.value().y, join(2, c.y, 5));
+      const bool kept = c.e && c.columns == 3;
+      EXPECT_EQ(got.value().e, kept ? std::optional(join(3, *c.e, 6)) : std::nullopt);
+    }
+  }
+}
+
+TEST(ColumnReader, InvalidUtf8AmongPlainRowsFails) {
+  ChunkedSource source("1 2\n1 2 \xFF\n" + std::string(40, ' ') + "\n", 1024);
+  Input input(source);
+  const LoadResult got = read_columns(input, Separators::white_space, 2);
+  ASSERT_FALSE(got.ok());
+  EXPECT_EQ(got.error().message(), IoError::invalid_utf8().message());
 }
 
 }  // namespace
