@@ -256,12 +256,18 @@ std::size_t white_space_length(const char* p, const char* end) {
 
 std::string_view trim_white_space(std::string_view text) {
   const char* begin = text.data();
-  const char* end = begin + text.size();
+  const char* const end = begin + text.size();
   while (begin < end) {
     const std::size_t n = white_space_length(begin, end);
     if (n == 0) break;
     begin += n;
   }
+  return trim_trailing_white_space(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+}
+
+std::string_view trim_trailing_white_space(std::string_view text) {
+  const char* const begin = text.data();
+  const char* end = begin + text.size();
   while (end > begin) {
     const std::size_t n = white_space_length_before(begin, end);
     if (n == 0) break;

@@ -18,6 +18,7 @@ namespace morvex {
 std::size_t white_space_length(const char* p, const char* end);
 
 std::string_view trim_white_space(std::string_view text);
+std::string_view trim_trailing_white_space(std::string_view text);
 
 // Tokens are views into `text`; `tokens` is cleared first and reused to save allocations.
 // Splitting stops after `max_tokens`: a reader that uses only the leading columns then holds

@@ -117,6 +117,10 @@ std::optional<RecordShape> record_shape(Layout layout) {
   return std::nullopt;
 }
 
+std::size_t next_field(const RecordShape& shape, std::size_t field) {
+  return field + 1 == shape.widths.size() ? 0 : field + 1;
+}
+
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -137,15 +141,22 @@ bool is_counter(std::string_view columns, bool& counted) {
 // trailing white space is removed, each field ends in a non-blank column and holds one
 // number, and an STD line has at least one counter. False for any other line.
 bool read_record(std::string_view line, const RecordShape& shape, std::vector<double>& values) {
-  const std::string_view trimmed = trim_white_space(line);
-  if (trimmed.empty()) return false;
-  line = line.substr(0, static_cast<std::size_t>(trimmed.data() + trimmed.size() - line.data()));
+  line = trim_trailing_white_space(line);
+  if (line.empty()) return false;
 
-  // The shape first, so that free-form lines cost no number parsing here.
+  // The shape first, so that free-form lines cost no number parsing here. An STD record has
+  // a counter, with a digit in its field's second column: most free-form lines have none.
+  if (shape.counter_width) {
+    bool digit_in_second_column = false;
+    for (std::size_t at = 1; at < line.size(); at += shape.widths[0]) {
+      digit_in_second_column |= is_digit(line[at]);
+    }
+    if (!digit_in_second_column) return false;
+  }
   bool counted = false;
-  std::size_t field = 0;
-  for (std::size_t at = 0; at < line.size(); ++field) {
-    const std::size_t width = shape.widths[field % shape.widths.size()];
+  std::size_t field = 0;  // in shape.widths, counted round without a division per field
+  for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
+    const std::size_t width = shape.widths[field];
     if (line.size() - at < width || is_blank(line[at + width - 1])) return false;
     if (shape.counter_width && !is_counter(line.substr(at, shape.counter_width), counted)) {
       return false;
@@ -156,8 +167,8 @@ bool read_record(std::string_view line, const RecordShape& shape, std::vector<do
 
   values.clear();
   field = 0;
-  for (std::size_t at = 0; at < line.size(); ++field) {
-    const std::size_t width = shape.widths[field % shape.widths.size()];
+  for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
+    const std::size_t width = shape.widths[field];
     const std::string_view number =
         line.substr(at + shape.counter_width, width - shape.counter_width);
     const auto value = parse_double(trim_white_space(number));
