@@ -4,7 +4,7 @@
 #include <array>
 #include <bit>
 
-#include "core/swar.hpp"
+#include "core/ascii_blocks.hpp"
 
 namespace morvex {
 namespace {
@@ -78,47 +78,8 @@ std::string_view next_token_bytewise(const char*& p, const char* const end) {
 
 #if defined(__SSE2__)
 
-// Sixteen bytes at a time: the ASCII separators and the bytes of 0x80 or more among them, as
-// bit masks (bit k for byte k). Any byte of 0x80 or more hands the decision to the bytewise
-// code, as only then can a white-space character outside ASCII occur.
-struct Block {
-  unsigned separators;  // includes the positions past the end of the text
-  unsigned non_ascii;
-  unsigned length;  // bytes of text in the block, at most 16
-};
-
-// The separators among 16 bytes and those of 0x80 or more, as masks.
-template <bool comma_separates>
-[[gnu::always_inline]] inline Block classify(__m128i bytes, unsigned length) {
-  return {separator_mask<comma_separates>(bytes), static_cast<unsigned>(_mm_movemask_epi8(bytes)),
-          length};
-}
-
-// The block at p, reading only inside [first, end) (p < end). Always inlined: GCC leaves
-// one of its two forms as a call, which costs the splitters a third of their time.
-template <bool comma_separates>
-[[gnu::always_inline]] inline Block block_at(const char* first, const char* p, const char* end) {
-  if (end - p >= 16) {
-    return classify<comma_separates>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 16);
-  }
-  const auto left = static_cast<unsigned>(end - p);
-  Block block;
-  if (end - first >= 16) {  // the last 16 bytes, less those before p
-    block = classify<comma_separates>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
-                                      left);
-    block.separators >>= 16 - left;
-    block.non_ascii >>= 16 - left;
-  } else {
-    const auto high = left > 8 ? swar::load_bounded(first, p + 8, end) : 0;
-    const auto low = swar::load_bounded(first, p, end);
-    block = classify<comma_separates>(
-        _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)), left);
-  }
-  const unsigned past_text = (0xFFFFu << left) & 0xFFFF;
-  block.separators |= past_text;
-  block.non_ascii &= ~past_text;
-  return block;
-}
+using ascii_blocks::Block;
+using ascii_blocks::block_at;
 
 template <bool comma_separates>
 std::string_view next_token(const char* first, const char*& p, const char* const end) {
@@ -154,54 +115,6 @@ std::string_view next_token(const char* first, const char*& p, const char* const
   return std::string_view(token, static_cast<std::size_t>(p - token));
 }
 
-// Splits the text 64 bytes at a time while it is ASCII: the separators of a chunk make one
-// 64-bit mask, whose runs of zeros are the tokens. Returns where the rest must be split token
-// by token (the start of a chunk with a byte of 0x80 or more, or of a token running into
-// it), or `end` when the text or the token limit is done. max_tokens must be positive.
-template <bool comma_separates>
-const char* split_ascii(const char* first, const char* end, std::vector<std::string_view>& tokens,
-                        std::size_t max_tokens) {
-  const auto text_size = static_cast<std::size_t>(end - first);
-  const char* open_token = nullptr;  // a token that runs on into the next chunk
-  for (std::size_t offset = 0; offset < text_size; offset += 64) {
-    const char* const chunk = first + offset;
-    const auto size = static_cast<unsigned>(std::min<std::size_t>(text_size - offset, 64));
-    std::uint64_t separators = size < 64 ? ~std::uint64_t{0} << size : 0;
-    std::uint64_t non_ascii = 0;
-    for (unsigned k = 0; k < size; k += 16) {
-      const Block block = block_at<comma_separates>(first, chunk + k, end);
-      separators |= std::uint64_t{block.separators} << k;
-      non_ascii |= std::uint64_t{block.non_ascii} << k;
-    }
-    if (non_ascii != 0) return open_token != nullptr ? open_token : chunk;
-    unsigned at = 0;  // bits below it are done
-    if (open_token != nullptr) {
-      if (separators == 0) continue;  // the token fills the chunk
-      at = static_cast<unsigned>(std::countr_zero(separators));
-      tokens.emplace_back(open_token, static_cast<std::size_t>(chunk + at - open_token));
-      open_token = nullptr;
-      if (tokens.size() == max_tokens) return end;
-    }
-    for (;;) {
-      const std::uint64_t starts = ~separators & ~std::uint64_t{0} << at;
-      if (starts == 0) break;
-      const auto start = static_cast<unsigned>(std::countr_zero(starts));
-      const std::uint64_t stops = separators & ~std::uint64_t{0} << start;
-      if (stops == 0) {
-        open_token = chunk + start;
-        break;
-      }
-      at = static_cast<unsigned>(std::countr_zero(stops));
-      tokens.emplace_back(chunk + start, at - start);
-      if (tokens.size() == max_tokens) return end;
-    }
-  }
-  if (open_token != nullptr) {
-    tokens.emplace_back(open_token, static_cast<std::size_t>(end - open_token));
-  }
-  return end;
-}
-
 #else
 
 template <bool comma_separates>
@@ -218,7 +131,10 @@ void split(std::string_view text, std::vector<std::string_view>& tokens, std::si
   const char* const end = p + text.size();
 #if defined(__SSE2__)
   if (max_tokens == 0) return;
-  p = split_ascii<comma_separates>(text.data(), end, tokens, max_tokens);
+  p = ascii_blocks::split_ascii<comma_separates>(text.data(), end, [&](std::string_view token) {
+    tokens.push_back(token);
+    return tokens.size() < max_tokens;
+  });
 #endif
   while (p < end && tokens.size() < max_tokens) {
     const std::string_view token = next_token<comma_separates>(text.data(), p, end);

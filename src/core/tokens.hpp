@@ -7,9 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/ascii_blocks.hpp"
 
 namespace morvex {
 
@@ -29,14 +27,24 @@ void split_white_space(std::string_view text, std::vector<std::string_view>& tok
 void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
                   std::size_t max_tokens = SIZE_MAX);
 
-// Calls `use` with every white-space-separated token of `text`, in order. The splitter takes a
-// batch of tokens at a time into `tokens` (reused), which is much faster per token than
-// taking them one by one, while a text of millions of tokens holds one batch of views only.
+// Calls `use` with every white-space-separated token of `text`, in order. While the text is
+// ASCII, each token goes to `use` as the separator masks of 64 bytes find it. From a byte of
+// 0x80 or more on, the splitter takes a batch of tokens at a time into `tokens` (reused),
+// much faster per token than one by one, while a text of millions of tokens holds one batch
+// of views only.
 template <class Use>
 void for_each_white_space_token(std::string_view text, std::vector<std::string_view>& tokens,
                                 Use&& use) {
+#if defined(__SSE2__)
+  const char* const rest = ascii_blocks::split_ascii<false>(text.data(), text.data() + text.size(),
+                                                            [&use](std::string_view token) {
+                                                              use(token);
+                                                              return true;
+                                                            });
+  text.remove_prefix(static_cast<std::size_t>(rest - text.data()));
+#endif
   constexpr std::size_t batch = 256;
-  for (;;) {
+  while (!text.empty()) {
     split_white_space(text, tokens, batch);
     for (const std::string_view token : tokens) use(token);
     if (tokens.size() < batch) return;
@@ -44,22 +52,6 @@ void for_each_white_space_token(std::string_view text, std::vector<std::string_v
     text.remove_prefix(static_cast<std::size_t>(last.data() + last.size() - text.data()));
   }
 }
-
-#if defined(__SSE2__)
-// The ASCII separators among 16 bytes, white space and "," where commas separate, as a bit
-// mask: bit k for byte k.
-template <bool comma_separates>
-[[gnu::always_inline]] inline unsigned separator_mask(__m128i bytes) {
-  // Signed comparisons: bytes of 0x80 or more are negative, so neither range takes them.
-  __m128i separators = _mm_or_si128(_mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('\t' - 1)),
-                                                  _mm_cmplt_epi8(bytes, _mm_set1_epi8('\r' + 1))),
-                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
-  if constexpr (comma_separates) {
-    separators = _mm_or_si128(separators, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(',')));
-  }
-  return static_cast<unsigned>(_mm_movemask_epi8(separators));
-}
-#endif
 
 // ASCII white space other than "\n", which ends lines: what may stand between the tokens of a
 // line, and "," too where commas separate.
@@ -79,7 +71,7 @@ template <bool comma_separates>
 [[gnu::always_inline]] inline unsigned short_token_length(const char* p) {
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const unsigned mask = separator_mask<comma_separates>(bytes) | 0x10000u;
+  const unsigned mask = ascii_blocks::separator_mask<comma_separates>(bytes) | 0x10000u;
   return static_cast<unsigned>(std::countr_zero(mask));
 #else
   unsigned length = 0;
