@@ -78,6 +78,14 @@ make_seeds() {
       done ;;
     fuzz_load_*)
       seed_files "${target#fuzz_load_}" | while read -r f; do cp "$f" "$dir/"; done ;;
+    fuzz_columns)
+      # The first byte picks the separators, the columns read and the chunk size.
+      local options
+      for options in 0 1 2 29 54; do
+        while read -r f; do
+          { printf "\\x$(printf %02x "$options")"; cat "$f"; } >"$dir/seed$((i++))"
+        done < <(seed_files xy; seed_files csv)
+      done ;;
     fuzz_xml)
       seed_files xrdml | while read -r f; do cp "$f" "$dir/"; done ;;
     fuzz_file_vs_slice)

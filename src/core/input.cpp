@@ -21,12 +21,12 @@ bool Input::refill() {
   if (at_end_) return false;
   // Keep what is unconsumed at the front and read behind it.
   const std::size_t kept = end_ - position_;
-  if (kept == buffer_.size()) return false;
-  std::memmove(buffer_.data(), buffer_.data() + position_, kept);
+  if (kept == buffer_size) return false;
+  std::memmove(buffer_.get(), buffer_.get() + position_, kept);
   base_ += position_;
   position_ = 0;
   end_ = kept;
-  auto got = source_.read(std::span<char>(buffer_.data() + kept, buffer_.size() - kept));
+  auto got = source_.read(std::span<char>(buffer_.get() + kept, buffer_size - kept));
   if (!got) {
     error_ = std::move(got).error();
     at_end_ = true;
@@ -38,7 +38,7 @@ bool Input::refill() {
 }
 
 std::string_view Input::peek(std::size_t n) {
-  n = std::min(n, buffer_.size());
+  n = std::min(n, buffer_size);
   while (end_ - position_ < n && refill()) {
   }
   const std::string_view ahead = buffered();

@@ -2,8 +2,8 @@
 // The line reader and the XML pull parser are thin layers on it, and the raw sniff is a peek.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -14,12 +14,16 @@ namespace morvex {
 
 class Input {
  public:
-  static constexpr std::size_t buffer_size = 8192;
+  // Large enough that the read calls cost little beside the parsing, and on the heap, as a
+  // load may run on a thread with a small stack.
+  static constexpr std::size_t buffer_size = 256 * 1024;
 
   // Streams the source through a buffer of its own.
-  explicit Input(ByteSource& source) : source_(source) {}
+  explicit Input(ByteSource& source)
+      : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
   // The same, and the descriptor stays at hand for libraries that read the file themselves.
-  explicit Input(FileSource& file) : source_(file), file_(&file) {}
+  explicit Input(FileSource& file)
+      : source_(file), file_(&file), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
   // A slice is read in place: its bytes from the read position are the buffer.
   explicit Input(SliceSource& slice);
   Input(const Input&) = delete;
@@ -62,9 +66,9 @@ class Input {
  private:
   ByteSource& source_;
   FileSource* file_ = nullptr;
-  bool in_place_ = false;  // data_ is the caller's slice, not buffer_
-  std::array<char, buffer_size> buffer_;
-  const char* data_ = buffer_.data();
+  bool in_place_ = false;           // data_ is the caller's slice, not buffer_
+  std::unique_ptr<char[]> buffer_;  // none for a slice
+  const char* data_ = buffer_.get();
   std::size_t position_ = 0;  // unconsumed bytes are data_[position_, end_)
   std::size_t end_ = 0;
   std::uint64_t base_ = 0;  // input offset of data_[0]

@@ -1,4 +1,4 @@
-// LineReader: line ends, the 8 KiB buffer's boundaries, strict UTF-8, the byte-order mark
+// LineReader: line ends, the buffer's boundaries, strict UTF-8, the byte-order mark
 // and read errors of the source.
 #include "core/line_reader.hpp"
 
@@ -24,7 +24,7 @@ namespace morvex {
 namespace {
 
 constexpr const char* invalid_utf8 = "stream did not contain valid UTF-8";
-constexpr std::size_t kib8 = LineReader::buffer_size;
+constexpr std::size_t buffer = LineReader::buffer_size;
 
 struct Lines {
   std::vector<std::string> lines;
@@ -96,7 +96,7 @@ TEST(LineReaderEnds, LineFeedAndCarriageReturn) {
 TEST(LineReaderBuffer, LinesAcrossEveryPositionAroundTheBoundary) {
   // A first line whose end falls at each position around the first two buffer ends, with
   // both line-end styles, so that "\n" or "\r\n" straddles the boundary at some offset.
-  for (const std::size_t boundary : {kib8, 2 * kib8}) {
+  for (const std::size_t boundary : {buffer, 2 * buffer}) {
     for (std::size_t length = boundary - 12; length <= boundary + 12; ++length) {
       for (const char* end : {"\n", "\r\n"}) {
         std::string first(length, 'x');
@@ -135,12 +135,12 @@ TEST(LineReaderBuffer, VeryLongLines) {
   EXPECT_EQ(got.lines, (Texts{"short", megabyte, megabyte, "end"}));
   // An unterminated long last line, and one of exactly twice the buffer.
   EXPECT_EQ(read_lines(megabyte).lines, Texts{megabyte});
-  const std::string two_buffers(2 * kib8, 'b');
+  const std::string two_buffers(2 * buffer, 'b');
   EXPECT_EQ(read_lines(two_buffers + "\n").lines, Texts{two_buffers});
 }
 
 TEST(LineReaderBuffer, MultiByteCharacterSplitByTheBoundary) {
-  for (std::size_t prefix = kib8 - 4; prefix <= kib8 + 1; ++prefix) {
+  for (std::size_t prefix = buffer - 4; prefix <= buffer + 1; ++prefix) {
     const std::string line = std::string(prefix, 'x') + "\xF0\x9F\x98\x80\xC3\xA9";
     const Lines got = read_lines(line + "\n2\n");
     ASSERT_FALSE(got.error) << prefix;
@@ -223,11 +223,11 @@ TEST(LineReaderUtf8, TruncatedSequences) {
 }
 
 TEST(LineReaderUtf8, ErrorInAVeryLongLineAndAfterTheBuffer) {
-  std::string long_line(3 * kib8, 'z');
-  long_line[2 * kib8 + 5] = '\xFF';
+  std::string long_line(3 * buffer, 'z');
+  long_line[2 * buffer + 5] = '\xFF';
   EXPECT_EQ(read_lines("ok\n" + long_line + "\n").error, invalid_utf8);
-  const Lines late = read_lines(std::string(5 * kib8, '\n') + "\xB0");
-  EXPECT_EQ(late.lines.size(), 5 * kib8);
+  const Lines late = read_lines(std::string(5 * buffer, '\n') + "\xB0");
+  EXPECT_EQ(late.lines.size(), 5 * buffer);
   EXPECT_EQ(late.error, invalid_utf8);
 }
 
@@ -242,7 +242,7 @@ TEST(LineReaderByteOrderMark, SkippedOnlyAtTheVeryStart) {
   EXPECT_EQ(read_lines("1 2\n" + bom + "3 4\n").lines, (Texts{"1 2", bom + "3 4"}));
   EXPECT_EQ(read_lines(" " + bom + "1\n").lines, Texts{" " + bom + "1"});
   // The start of a first line longer than the buffer, and a mark delivered byte by byte.
-  const std::string long_line(3 * kib8, 'q');
+  const std::string long_line(3 * buffer, 'q');
   EXPECT_EQ(read_lines(bom + long_line + "\nx").lines, (Texts{long_line, "x"}));
   ChunkedSource trickle(bom + "5 6\n", 1);
   EXPECT_EQ(read_lines(trickle).lines, Texts{"5 6"});
@@ -262,7 +262,7 @@ TEST(LineReaderErrors, ReadErrorEndsTheInput) {
 }
 
 TEST(LineReaderErrors, ReadErrorInsideALongLineAndAtOnce) {
-  auto long_source = failing_source("a\n" + std::string(3 * kib8, 'w'));
+  auto long_source = failing_source("a\n" + std::string(3 * buffer, 'w'));
   const Lines got = read_lines(long_source);
   EXPECT_EQ(got.lines, Texts{"a"});
   EXPECT_EQ(got.error, "Input/output error (os error 5)");

@@ -124,7 +124,7 @@ def test_rasx_bomb_memory_follows_points_kept_not_text(inflating_rasx):
     assert result["points"] == [points, points]
     assert result["y"] == 20.5
     if not SANITIZED:
-        # The points take well under 1 MB; the line reader keeps 8 KiB plus one line.
+        # The points take well under 1 MB; the line reader keeps one 256 KiB buffer plus one line.
         assert result["growth"] < 48, result
 
 
