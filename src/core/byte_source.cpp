@@ -55,8 +55,8 @@ std::optional<std::size_t> FileSource::remaining_size() const {
   struct stat info {};
   if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   const off_t here = ::lseek(fd_, 0, SEEK_CUR);
-  if (here < 0 || info.st_size <= here) return std::nullopt;
-  return static_cast<std::size_t>(info.st_size - here);
+  if (here < 0) return std::nullopt;
+  return info.st_size > here ? static_cast<std::size_t>(info.st_size - here) : 0;
 }
 
 IoResult<std::size_t> SliceSource::read(std::span<char> buffer) {

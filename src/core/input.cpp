@@ -37,6 +37,17 @@ bool Input::refill() {
   return got.value() > 0;
 }
 
+std::optional<std::uint64_t> Input::remaining_size() const {
+  const std::uint64_t ahead = end_ - position_;
+  if (in_place_ || at_end_) return ahead;
+  if (file_) {
+    const auto unread = file_->remaining_size();
+    if (unread) return ahead + *unread;
+  }
+  if (stated_size_) return *stated_size_ > offset() ? *stated_size_ - offset() : 0;
+  return std::nullopt;
+}
+
 std::string_view Input::peek(std::size_t n) {
   n = std::min(n, buffer_size);
   while (end_ - position_ < n && refill()) {

@@ -19,8 +19,12 @@ class Input {
   static constexpr std::size_t buffer_size = 256 * 1024;
 
   // Streams the source through a buffer of its own.
-  explicit Input(ByteSource& source)
-      : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
+  // `size`, when given, is the source's length in bytes as stated beforehand (a ZIP entry's,
+  // say): a hint for remaining_size() only, never trusted as the end.
+  explicit Input(ByteSource& source, std::optional<std::uint64_t> size = std::nullopt)
+      : source_(source),
+        stated_size_(size),
+        buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
   // The same, and the descriptor stays at hand for libraries that read the file themselves.
   explicit Input(FileSource& file)
       : source_(file), file_(&file), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
@@ -54,6 +58,11 @@ class Input {
   // Offset of the next unconsumed byte, counted from the source's position at the start.
   std::uint64_t offset() const { return base_ + position_; }
 
+  // Bytes from the read position to the end where known beforehand: a slice's, a regular
+  // file's or the stated size. A hint for reserving memory, not a promise: a file may change
+  // while it is read, and a stated size may lie.
+  std::optional<std::uint64_t> remaining_size() const;
+
   bool failed() const { return error_.has_value(); }
   const std::optional<IoError>& error() const { return error_; }
   IoError take_error() { return std::move(*error_); }
@@ -66,6 +75,7 @@ class Input {
  private:
   ByteSource& source_;
   FileSource* file_ = nullptr;
+  std::optional<std::uint64_t> stated_size_;
   bool in_place_ = false;           // data_ is the caller's slice, not buffer_
   std::unique_ptr<char[]> buffer_;  // none for a slice
   const char* data_ = buffer_.get();

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "core/line_reader.hpp"
 #include "core/number.hpp"
@@ -78,15 +79,41 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
   return p - begin;
 }
 
+// Once the first buffer's rows show how long a row is, room for the rows of the rest of the
+// input, where its size is known. Grown by doubling instead, the columns would be copied and
+// their memory touched twice over, and fresh memory costs more than the parsing. Room that
+// stays unused is never touched, so an estimate too large costs address space only.
+void reserve_for_rest(const Input& input, ColumnTarget& target) {
+  const std::size_t rows = target.x.size();
+  const auto rest = input.remaining_size();
+  if (rows == 0 || !rest || *rest <= input.offset()) return;  // no gain where little is left
+  const double rows_per_byte = static_cast<double>(rows) / static_cast<double>(input.offset());
+  const double expected = static_cast<double>(*rest) * rows_per_byte * 1.02;
+  if (!(expected < static_cast<double>(target.x.max_size() / 2))) return;  // cannot be meant
+  const std::size_t room = rows + static_cast<std::size_t>(expected) + 64;
+  try {
+    target.x.reserve(room);
+    target.y.reserve(room);
+    if (target.e.size() == rows) target.e.reserve(room);
+  } catch (const std::bad_alloc&) {
+    // A size that misleads (a ZIP entry may state any) must not fail the load.
+  }
+}
+
 template <bool comma_separates>
 LoadResult read_columns(Input& input, std::size_t columns) {
   LineReader lines(input);
   ColumnTarget target;
   std::vector<std::string_view> tokens;
+  bool reserved = false;
   for (;;) {
     // Whole lines a buffer at a time where they are plain; the line reader takes the rest,
     // one line before the next try.
     input.consume(read_plain_rows<comma_separates>(input.buffered(), columns, target));
+    if (!reserved && !target.x.empty()) {
+      reserve_for_rest(input, target);
+      reserved = true;
+    }
     const auto line = lines.next_line();
     if (!line) break;
     const std::string_view trimmed = trim_white_space(*line);

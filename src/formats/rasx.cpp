@@ -51,6 +51,7 @@ using ZipSourceHandle = std::unique_ptr<zip_source_t, ZipSourceFreer>;
 struct ProfileEntry {
   EntryHandle handle;
   std::optional<std::uint32_t> inflate_with_crc;
+  std::optional<std::uint64_t> size;  // as the archive states it: a hint, never trusted
 };
 
 // libzip's error record keeps its rendered text in a buffer of its own.
@@ -217,7 +218,9 @@ Result<ProfileEntry, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
   }
   zip_file_t* entry = zip_fopen_index(archive, index, inflate_with_crc ? ZIP_FL_COMPRESSED : 0);
   if (!entry) return fail(to_zip_error(zip_get_error(archive)));
-  return ProfileEntry{EntryHandle(entry), inflate_with_crc};
+  std::optional<std::uint64_t> size;
+  if ((info.valid & ZIP_STAT_SIZE) != 0) size = info.size;
+  return ProfileEntry{EntryHandle(entry), inflate_with_crc, size};
 }
 
 bool fits_profile_pattern(std::string_view name) {
@@ -250,16 +253,16 @@ std::optional<ProfileEntry> open_profile(zip_t* archive) {
 
 // No comment marker: a header line drops out because its first two tokens do not both parse.
 // A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
-LoadResult read_columns_of(ByteSource& source) {
-  Input input(source);
+LoadResult read_columns_of(ByteSource& source, std::optional<std::uint64_t> size) {
+  Input input(source, size);
   return read_columns(input, Separators::white_space, 2);
 }
 
 LoadResult read_profile(const ProfileEntry& entry) {
   EntrySource source(entry.handle.get());
-  if (!entry.inflate_with_crc) return read_columns_of(source);
+  if (!entry.inflate_with_crc) return read_columns_of(source, entry.size);
   InflatingSource inflated(source, *entry.inflate_with_crc, inflate_errors());
-  return read_columns_of(inflated);
+  return read_columns_of(inflated, entry.size);
 }
 
 }  // namespace

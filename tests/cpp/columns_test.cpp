@@ -118,6 +118,22 @@ TEST(ColumnReader, OddLinesAmongPlainRows) {
   }
 }
 
+// The room reserved from a stated size is a guess: no size, however wrong, changes the points.
+TEST(ColumnReader, MisleadingStatedSizes) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i) + " " + std::to_string(2 * i) + "\n";
+  for (const std::optional<std::uint64_t> size :
+       {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{1}, std::optional{text.size()},
+        std::optional{std::uint64_t{1} << 40}, std::optional{~std::uint64_t{0}}}) {
+    ChunkedSource source(text, 4096);
+    Input input(source, size);
+    const LoadResult got = read_columns(input, Separators::white_space, 3);
+    ASSERT_TRUE(got.ok());
+    ASSERT_EQ(got.value().x.size(), 20000u);
+    EXPECT_EQ(got.value().y.back(), 39998.0);
+  }
+}
+
 TEST(ColumnReader, InvalidUtf8AmongPlainRowsFails) {
   ChunkedSource source("1 2\n1 2 \xFF\n" + std::string(40, ' ') + "\n", 1024);
   Input input(source);

@@ -1,8 +1,11 @@
-// Input: the peek that the raw sniff uses, reading everything after it, and sticky errors.
+// Input: the peek that the raw sniff uses, reading everything after it, sticky errors and the
+// size hint.
 #include "core/input.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "test_sources.hpp"
@@ -63,6 +66,36 @@ TEST(InputErrors, ReadErrorIsStickyAndEndsReadAll) {
   const auto all = whole.read_all(storage);
   ASSERT_FALSE(all.ok());
   EXPECT_EQ(all.error().message(), "Input/output error (os error 5)");
+}
+
+TEST(InputRemainingSize, KnownForSlicesFilesAndStatedSizes) {
+  SliceSource slice("0123456789");
+  Input in_place(slice);
+  in_place.consume(4);
+  EXPECT_EQ(in_place.remaining_size(), 6u);
+
+  ChunkedSource unknown(std::string(100, 'a'), 7);
+  EXPECT_EQ(Input(unknown).remaining_size(), std::nullopt);
+  ChunkedSource stated(std::string(100, 'a'), 7);
+  Input with_size(stated, 100);
+  ASSERT_EQ(with_size.peek(10).size(), 10u);
+  with_size.consume(30);  // more than was read: the offset counts
+  EXPECT_EQ(with_size.remaining_size(), 70u);
+  with_size.consume(80);
+  EXPECT_EQ(with_size.remaining_size(), 0u);  // a stated size that was too small
+
+  char path[] = "/tmp/morvex_input_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "0123456789", 10), 10);
+  ::close(fd);
+  auto file = FileSource::open(path);
+  ::unlink(path);
+  ASSERT_TRUE(file.ok());
+  Input from_file(file.value());
+  ASSERT_EQ(from_file.peek(3), "012");  // the whole file is read ahead by now
+  from_file.consume(3);
+  EXPECT_EQ(from_file.remaining_size(), 7u);
 }
 
 }  // namespace
