@@ -2,9 +2,9 @@
 
 #include <array>
 #include <cstring>
-#include <new>
 
 #include "core/line_reader.hpp"
+#include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "core/utf8.hpp"
@@ -91,12 +91,10 @@ void reserve_for_rest(const Input& input, ColumnTarget& target) {
   const double expected = static_cast<double>(*rest) * rows_per_byte * 1.02;
   if (!(expected < static_cast<double>(target.x.max_size() / 2))) return;  // cannot be meant
   const std::size_t room = rows + static_cast<std::size_t>(expected) + 64;
-  try {
-    target.x.reserve(room);
-    target.y.reserve(room);
-    if (target.e.size() == rows) target.e.reserve(room);
-  } catch (const std::bad_alloc&) {
-    // A size that misleads (a ZIP entry may state any) must not fail the load.
+  // A size that misleads (a ZIP entry may state any) must not fail the load: where the room
+  // cannot be had, the columns grow as they go.
+  if (reserve_column(target.x, room) && reserve_column(target.y, room) && target.e.size() == rows) {
+    reserve_column(target.e, room);
   }
 }
 
