@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -32,16 +33,18 @@ template <bool comma_separates>
 // bit masks (bit k for byte k). Any byte of 0x80 or more hands the decision to the bytewise
 // code, as only then can a white-space character outside ASCII occur.
 struct Block {
-  unsigned separators;  // includes the positions past the end of the text
+  unsigned separators;  // "\n" among them, and the positions past the end of the text
+  unsigned newlines;
   unsigned non_ascii;
   unsigned length;  // bytes of text in the block, at most 16
 };
 
-// The separators among 16 bytes and those of 0x80 or more, as masks.
+// The separators among 16 bytes, the "\n" among them and the bytes of 0x80 or more, as masks.
 template <bool comma_separates>
 [[gnu::always_inline]] inline Block classify(__m128i bytes, unsigned length) {
-  return {separator_mask<comma_separates>(bytes), static_cast<unsigned>(_mm_movemask_epi8(bytes)),
-          length};
+  return {separator_mask<comma_separates>(bytes),
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')))),
+          static_cast<unsigned>(_mm_movemask_epi8(bytes)), length};
 }
 
 // The block at p, reading only inside [first, end) (p < end). Always inlined: GCC leaves
@@ -57,6 +60,7 @@ template <bool comma_separates>
     block = classify<comma_separates>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
                                       left);
     block.separators >>= 16 - left;
+    block.newlines >>= 16 - left;
     block.non_ascii >>= 16 - left;
   } else {
     const auto high = left > 8 ? swar::load_bounded(first, p + 8, end) : 0;
@@ -70,6 +74,27 @@ template <bool comma_separates>
   return block;
 }
 
+// The masks of up to 64 bytes from p, bit k for byte k, reading only inside [first, end)
+// (p < end). The positions past the end of the text count as separators.
+struct Chunk {
+  std::uint64_t separators;
+  std::uint64_t newlines;
+  std::uint64_t non_ascii;
+};
+
+template <bool comma_separates>
+[[gnu::always_inline]] inline Chunk chunk_at(const char* first, const char* p, const char* end) {
+  const auto size = static_cast<unsigned>(std::min<std::ptrdiff_t>(end - p, 64));
+  Chunk chunk{size < 64 ? ~std::uint64_t{0} << size : 0, 0, 0};
+  for (unsigned k = 0; k < size; k += 16) {
+    const Block block = block_at<comma_separates>(first, p + k, end);
+    chunk.separators |= std::uint64_t{block.separators} << k;
+    chunk.newlines |= std::uint64_t{block.newlines} << k;
+    chunk.non_ascii |= std::uint64_t{block.non_ascii} << k;
+  }
+  return chunk;
+}
+
 // Splits the text 64 bytes at a time while it is ASCII: the separators of a chunk make one
 // 64-bit mask, whose runs of zeros are the tokens. Returns where the rest must be split token
 // by token (the start of a chunk with a byte of 0x80 or more, or of a token running into
@@ -81,15 +106,9 @@ template <bool comma_separates, class Emit>
   const char* open_token = nullptr;  // a token that runs on into the next chunk
   for (std::size_t offset = 0; offset < text_size; offset += 64) {
     const char* const chunk = first + offset;
-    const auto size = static_cast<unsigned>(std::min<std::size_t>(text_size - offset, 64));
-    std::uint64_t separators = size < 64 ? ~std::uint64_t{0} << size : 0;
-    std::uint64_t non_ascii = 0;
-    for (unsigned k = 0; k < size; k += 16) {
-      const Block block = block_at<comma_separates>(first, chunk + k, end);
-      separators |= std::uint64_t{block.separators} << k;
-      non_ascii |= std::uint64_t{block.non_ascii} << k;
-    }
-    if (non_ascii != 0) return open_token != nullptr ? open_token : chunk;
+    const Chunk masks = chunk_at<comma_separates>(first, chunk, end);
+    const std::uint64_t separators = masks.separators;
+    if (masks.non_ascii != 0) return open_token != nullptr ? open_token : chunk;
     unsigned at = 0;  // bits below it are done
     if (open_token != nullptr) {
       if (separators == 0) continue;  // the token fills the chunk

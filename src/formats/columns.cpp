@@ -3,11 +3,11 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii_blocks.hpp"
 #include "core/line_reader.hpp"
 #include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
-#include "core/utf8.hpp"
 
 namespace morvex {
 namespace {
@@ -37,46 +37,74 @@ std::optional<std::vector<double>> finish_error_column(const std::vector<double>
 
 namespace {
 
-// The rows at the start of `text` that are plain: ASCII lines of numerals under 16 bytes
-// between ASCII separators, each number read in place. Returns the bytes taken, always whole
-// lines; it stops at the first line that needs the full rules (a comment, a word, a long
-// numeral, a byte of 0x80 or more) and at the last 16 bytes, which a token scan could pass.
+// The rows at the start of `text` that are plain: ASCII lines whose leading tokens are
+// numbers, each read in place. Returns the bytes taken, always whole lines; it stops at the
+// first line that needs the full rules (a comment, a word, a byte of 0x80 or more near it).
 // What it takes, the line reader and the row rule would make the same points of.
+//
+// Tokens and line ends come from the separator masks of 64 bytes at a time, so that finding
+// the next token waits on no parse and the numbers of a line are read side by side.
 template <bool comma_separates>
 std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTarget& target) {
-  if (text.size() <= 16) return 0;
+#if !defined(__SSE2__)
+  return 0;  // the line reader takes every line
+#else
+  if (text.empty()) return 0;
   const char* const begin = text.data();
-  const void* last_newline = memrchr(begin, '\n', text.size() - 16);
+  const void* last_newline = memrchr(begin, '\n', text.size());
   if (last_newline == nullptr) return 0;
   const char* const end = static_cast<const char*>(last_newline) + 1;
-  const auto& separates = is_line_separator<comma_separates>;
-  const char* p = begin;
-  while (p < end) {
-    const char* const line = p;
-    std::array<double, row_columns> values;
-    std::size_t count = 0;
-    for (;;) {
-      while (separates[static_cast<unsigned char>(*p)]) ++p;
-      if (*p == '\n') break;
-      if (count == columns) {  // tokens the row rule never reads need only be ASCII
-        const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        if (first_non_ascii(p, newline) != newline) return line - begin;
-        p = newline;
+  const char* line = begin;  // of the row in progress
+  std::array<double, row_columns> values;
+  std::size_t count = 0;  // tokens of the row so far
+  const auto take = [&](const char* token, const char* token_end) {
+    if (count < columns) {
+      const auto value = parse_double(std::string_view(token, token_end - token));
+      if (!value) return false;
+      values[count] = *value;
+    }
+    ++count;
+    return true;
+  };
+  const char* open_token = nullptr;  // running on from the previous chunk
+  std::uint64_t after_stop = 1;      // whether the byte before the chunk ended a token
+  for (std::size_t offset = 0; begin + offset < end; offset += 64) {
+    const char* const chunk = begin + offset;
+    const auto masks = ascii_blocks::chunk_at<comma_separates>(begin, chunk, end);
+    if (masks.non_ascii != 0) break;
+    const std::uint64_t stops = masks.separators;
+    const std::uint64_t starts = ~stops & (stops << 1 | after_stop);
+    after_stop = stops >> 63;
+    if (open_token != nullptr) {
+      if (stops == 0) continue;  // the token fills the chunk
+      if (!take(open_token, chunk + std::countr_zero(stops))) break;
+      open_token = nullptr;
+    }
+    std::uint64_t events = starts | masks.newlines;
+    while (events != 0) {
+      const auto at = static_cast<unsigned>(std::countr_zero(events));
+      events &= events - 1;
+      if ((masks.newlines >> at) & 1) {
+        const std::size_t n = std::min(count, columns);
+        if (n >= 2) {
+          target.x.push_back(values[0]);
+          target.y.push_back(values[1]);
+          if (n == 3) target.e.push_back(values[2]);
+        }
+        line = chunk + at + 1;
+        count = 0;
+        continue;
+      }
+      const std::uint64_t token_stops = stops & (~std::uint64_t{0} << at);
+      if (token_stops == 0) {  // no stop after it, so no line end either
+        open_token = chunk + at;
         break;
       }
-      const unsigned length = short_token_length<comma_separates>(p);
-      const auto value = parse_double(std::string_view(p, length));
-      if (length == 16 || !value) return line - begin;
-      values[count++] = *value;
-      p += length;
+      if (!take(chunk + at, chunk + std::countr_zero(token_stops))) return line - begin;
     }
-    ++p;
-    if (count < 2) continue;
-    target.x.push_back(values[0]);
-    target.y.push_back(values[1]);
-    if (count == 3) target.e.push_back(values[2]);
   }
-  return p - begin;
+  return line - begin;
+#endif
 }
 
 // Once the first buffer's rows show how long a row is, room for the rows of the rest of the

@@ -90,6 +90,7 @@ TEST(ColumnReader, OddLinesAmongPlainRows) {
       {"-7 +8 1.5e3\r", ws, 3, {-7}, {8}, Values{1500}},
       {"7 8 12345678901234567", ws, 3, {7}, {8}, Values{12345678901234567.0}},
       {"7 8 x", ws, 3, {7}, {8}, std::nullopt},
+      {"7 8 0." + std::string(70, '0') + "5", ws, 3, {7}, {8}, Values{5e-71}},  // across 64 bytes
       {"7 x 9", ws, 3, {}, {}, Values{}},
       {"7", ws, 3, {}, {}, Values{}},
       {"7,8,9", ws, 3, {}, {}, Values{}},
