@@ -79,18 +79,32 @@ template <bool comma_separates>
 struct Chunk {
   std::uint64_t separators;
   std::uint64_t newlines;
-  std::uint64_t non_ascii;
+  bool non_ascii;  // whether any byte is 0x80 or more
 };
 
 template <bool comma_separates>
 [[gnu::always_inline]] inline Chunk chunk_at(const char* first, const char* p, const char* end) {
-  const auto size = static_cast<unsigned>(std::min<std::ptrdiff_t>(end - p, 64));
-  Chunk chunk{size < 64 ? ~std::uint64_t{0} << size : 0, 0, 0};
+  if (end - p >= 64) {
+    Chunk chunk{0, 0, false};
+    __m128i any = _mm_setzero_si128();
+    for (unsigned k = 0; k < 64; k += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      any = _mm_or_si128(any, bytes);
+      chunk.separators |= std::uint64_t{separator_mask<comma_separates>(bytes)} << k;
+      chunk.newlines |= std::uint64_t{static_cast<unsigned>(
+                            _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))))}
+                        << k;
+    }
+    chunk.non_ascii = _mm_movemask_epi8(any) != 0;
+    return chunk;
+  }
+  const auto size = static_cast<unsigned>(end - p);
+  Chunk chunk{~std::uint64_t{0} << size, 0, false};
   for (unsigned k = 0; k < size; k += 16) {
     const Block block = block_at<comma_separates>(first, p + k, end);
     chunk.separators |= std::uint64_t{block.separators} << k;
     chunk.newlines |= std::uint64_t{block.newlines} << k;
-    chunk.non_ascii |= std::uint64_t{block.non_ascii} << k;
+    chunk.non_ascii |= block.non_ascii != 0;
   }
   return chunk;
 }
@@ -108,7 +122,7 @@ template <bool comma_separates, class Emit>
     const char* const chunk = first + offset;
     const Chunk masks = chunk_at<comma_separates>(first, chunk, end);
     const std::uint64_t separators = masks.separators;
-    if (masks.non_ascii != 0) return open_token != nullptr ? open_token : chunk;
+    if (masks.non_ascii) return open_token != nullptr ? open_token : chunk;
     unsigned at = 0;  // bits below it are done
     if (open_token != nullptr) {
       if (separators == 0) continue;  // the token fills the chunk

@@ -71,7 +71,7 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
   for (std::size_t offset = 0; begin + offset < end; offset += 64) {
     const char* const chunk = begin + offset;
     const auto masks = ascii_blocks::chunk_at<comma_separates>(begin, chunk, end);
-    if (masks.non_ascii != 0) break;
+    if (masks.non_ascii) break;
     const std::uint64_t stops = masks.separators;
     const std::uint64_t starts = ~stops & (stops << 1 | after_stop);
     after_stop = stops >> 63;
