@@ -1,8 +1,6 @@
 // White space as Unicode defines it, and the tokenizers built on it, over valid UTF-8 text.
 #pragma once
 
-#include <array>
-#include <bit>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -51,37 +49,6 @@ void for_each_white_space_token(std::string_view text, std::vector<std::string_v
     const std::string_view last = tokens.back();
     text.remove_prefix(static_cast<std::size_t>(last.data() + last.size() - text.data()));
   }
-}
-
-// ASCII white space other than "\n", which ends lines: what may stand between the tokens of a
-// line, and "," too where commas separate.
-template <bool comma_separates>
-inline constexpr std::array<bool, 256> is_line_separator = [] {
-  std::array<bool, 256> table{};
-  for (char c : {'\t', '\v', '\f', '\r', ' '}) table[static_cast<unsigned char>(c)] = true;
-  if (comma_separates) table[','] = true;
-  return table;
-}();
-
-// The length of the token at p when an ASCII separator (white space, or "," too where commas
-// separate) ends it within its first 16 bytes, else 16. Reads the 16 bytes from p, which must
-// lie in the caller's buffer. A token so found is whole only if it is all ASCII: a byte of 0x80
-// or more may start a white-space character that the full rules would split at.
-template <bool comma_separates>
-[[gnu::always_inline]] inline unsigned short_token_length(const char* p) {
-#if defined(__SSE2__)
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const unsigned mask = ascii_blocks::separator_mask<comma_separates>(bytes) | 0x10000u;
-  return static_cast<unsigned>(std::countr_zero(mask));
-#else
-  unsigned length = 0;
-  while (length < 16 &&
-         !is_line_separator<comma_separates>[static_cast<unsigned char>(p[length])] &&
-         p[length] != '\n') {
-    ++length;
-  }
-  return length;
-#endif
 }
 
 }  // namespace morvex
