@@ -218,8 +218,14 @@ Result<ProfileEntry, ZipError> open_entry(zip_t* archive, zip_uint64_t index) {
   }
   zip_file_t* entry = zip_fopen_index(archive, index, inflate_with_crc ? ZIP_FL_COMPRESSED : 0);
   if (!entry) return fail(to_zip_error(zip_get_error(archive)));
+  // The stated size sizes the columns in advance, so it is held to what the stored bytes can
+  // give: DEFLATE makes at most 1032 bytes of one.
   std::optional<std::uint64_t> size;
-  if ((info.valid & ZIP_STAT_SIZE) != 0) size = info.size;
+  constexpr std::uint64_t deflate_limit = 1032;
+  if ((info.valid & ZIP_STAT_SIZE) != 0 && (info.valid & ZIP_STAT_COMP_SIZE) != 0 &&
+      info.size / deflate_limit <= info.comp_size) {
+    size = info.size;
+  }
   return ProfileEntry{EntryHandle(entry), inflate_with_crc, size};
 }
 
