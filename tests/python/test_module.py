@@ -120,8 +120,9 @@ class TestPatternIsReadOnly:
 
 
 class TestValues:
-    def test_fresh_lists(self):
-        pattern = load("1 2 3\n4 5 6\n")
+    @pytest.mark.parametrize("rows", [2, 40_000])  # short lists and long ones are made apart
+    def test_fresh_lists(self, rows):
+        pattern = load("1 2 3\n4 5 6\n" + "7 8 9\n" * (rows - 2))
         for name in ("x", "y", "e"):
             first, second = getattr(pattern, name), getattr(pattern, name)
             assert type(first) is list
@@ -130,7 +131,8 @@ class TestValues:
             first.append(99.0)
             first[0] = -1.0
             assert getattr(pattern, name) == second
-        assert pattern.x == [1.0, 4.0]
+            assert first[-1] is not second[-1]
+        assert pattern.x == [1.0, 4.0] + [7.0] * (rows - 2)
         assert all(type(v) is float for v in pattern.x + pattern.y + pattern.e)
 
     def test_two_columns_give_no_e(self):
