@@ -18,6 +18,22 @@ std::uint8_t* bytes(char* data) {
   return reinterpret_cast<std::uint8_t*>(data);
 }
 
+#if defined(__x86_64__)
+[[gnu::target("avx")]] void vzeroupper() {
+  __builtin_ia32_vzeroupper();
+}
+#endif
+
+// ISA-L's AVX2 and AVX-512 code returns with the upper halves of the vector registers in use,
+// and until they are cleared every SSE instruction after it may run slower: the column reader
+// that parses the inflated text took 1.7 times as long here. Cleared where the CPU has them.
+void clear_upper_vector_state() {
+#if defined(__x86_64__)
+  static const bool has_avx = __builtin_cpu_supports("avx");
+  if (has_avx) vzeroupper();
+#endif
+}
+
 }  // namespace
 
 InflatingSource::InflatingSource(ByteSource& compressed, std::uint32_t expected_crc,
@@ -44,6 +60,7 @@ IoResult<std::size_t> InflatingSource::read(std::span<char> buffer) {
     const int status = isal_inflate(state_.get());
     const std::size_t produced = buffer.size() - state_->avail_out;
     crc_ = crc32_gzip_refl(crc_, bytes(buffer.data()), produced);
+    clear_upper_vector_state();
     if (status < 0) {  // an invalid block header, code or distance
       damaged_ = true;
       return fail(errors_.damaged_data);
