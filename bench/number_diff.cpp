@@ -3,7 +3,9 @@
 // C library's strtod in the C locale (correctly rounded in glibc), compared bit for bit.
 // strtod's own acceptance is not the reference: it also takes hex, "nan(...)" and leading
 // blanks, which the grammar refuses. Every token sits right before or right after an
-// inaccessible page, so that reading a byte outside it crashes the run.
+// inaccessible page, so that reading a byte outside it crashes the run. Each is also read as
+// a token inside a buffer (the page), with the bytes of earlier tokens before it, and must
+// give the same.
 //
 // Usage: number_diff [COUNT [SEED]]   (COUNT defaults to 100000000)
 // Output: the tokens checked by kind, the mismatches (the first few shown), and the exit
@@ -146,8 +148,13 @@ std::uint64_t bits(double value) {
 }
 
 // "" when parse_double agrees with the reference, else what differs.
-std::string check(std::string_view token, Shape shape) {
+std::string check(std::string_view token, Shape shape, const char* buffer) {
   const auto parsed = morvex::parse_double(token);
+  const auto in_buffer = morvex::parse_double(token, buffer);
+  if (in_buffer.has_value() != parsed.has_value() ||
+      (parsed && bits(*parsed) != bits(*in_buffer))) {
+    return "differs when read inside a buffer";
+  }
   if (parsed.has_value() != (shape != Shape::refused)) {
     return parsed ? "accepted a token outside the grammar" : "refused a token of the grammar";
   }
@@ -188,6 +195,7 @@ int main(int argc, char** argv) {
 
   unsigned long long by_shape[4] = {};
   unsigned long long inline_path = 0;  // numerals the inline plain-decimal path finished
+  unsigned long long vector_path = 0;  // and the one for tokens inside a buffer
   unsigned long long mismatches = 0;
   std::string token;
   for (unsigned long long i = 0; i < count; ++i) {
@@ -207,14 +215,21 @@ int main(int argc, char** argv) {
     double ignored;
     inline_path += morvex::number_detail::parse_plain_decimal(view.data() + is_signed,
                                                               view.data() + view.size(), ignored);
-    const std::string problem = check(view, shape);
+#if defined(__SSE2__)
+    // Before a token at the page's end lie the bytes of earlier tokens.
+    vector_path += view.end() - middle >= 16 &&
+                   morvex::number_detail::parse_plain_decimal_window(
+                       view.data() + is_signed, view.data() + view.size(), ignored);
+#endif
+    const std::string problem = check(view, shape, middle);
     if (!problem.empty() && ++mismatches <= 20) {
       std::printf("MISMATCH \"%s\": %s\n", token.c_str(), problem.c_str());
     }
   }
   std::printf(
-      "tokens=%llu numerals=%llu (inline path %llu) infinities=%llu nans=%llu refused=%llu "
-      "mismatches=%llu\n",
-      count, by_shape[1], inline_path, by_shape[2], by_shape[3], by_shape[0], mismatches);
+      "tokens=%llu numerals=%llu (inline path %llu, in a buffer %llu) infinities=%llu nans=%llu "
+      "refused=%llu mismatches=%llu\n",
+      count, by_shape[1], inline_path, vector_path, by_shape[2], by_shape[3], by_shape[0],
+      mismatches);
   return mismatches == 0 ? 0 : 1;
 }

@@ -32,6 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size >= 30000) return 0;
   const std::string token(reinterpret_cast<const char*>(data), size);
   const auto parsed = morvex::parse_double(token);
+  // Inside a buffer, after bytes that would change the number if they were taken for it.
+  const std::string buffer = "9.9.9.9.9.9.9.9." + token;
+  const auto in_buffer =
+      morvex::parse_double(std::string_view(buffer).substr(16), buffer.data());
+  if (in_buffer.has_value() != parsed.has_value() ||
+      (parsed && bits(*parsed) != bits(*in_buffer))) {
+    die("differs when read inside a buffer");
+  }
   const Shape shape = classify(token);
   if (parsed.has_value() != (shape != Shape::refused)) {
     die(parsed ? "accepted a token outside the grammar" : "refused a token of the grammar");

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "core/swar.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace morvex {
 
@@ -15,6 +20,11 @@ namespace morvex {
 // rounded; overflow gives an infinity and underflow a zero of the token's sign. Failure is
 // an ordinary result. Reads no byte outside the token.
 [[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token);
+
+// The same, for a token inside a larger buffer that starts at `buffer`: the bytes from there
+// up to the token may be read as well, so that a short numeral is loaded in one piece.
+[[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token,
+                                                                 const char* buffer);
 
 namespace number_detail {
 
@@ -81,6 +91,59 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
   return true;
 }
 
+#if defined(__SSE2__)
+// The plain decimal again, for a token that ends at `end` with 16 readable bytes before it:
+// at most 15 digits, with an optional "." anywhere among them, judged and converted as one
+// vector of the 16 bytes that end at `end`. False for any other token.
+inline bool parse_plain_decimal_window(const char* p, const char* end, double& value) {
+  const auto length = static_cast<unsigned>(end - p);
+  if (length - 1 >= 16) return false;  // also when empty
+  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+  const __m128i digits = _mm_sub_epi8(text, _mm_set1_epi8('0'));
+  const __m128i zero = _mm_setzero_si128();
+  // Bit k stands for byte k; the token is the last `length` bytes.
+  const auto is_digit = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(digits, _mm_set1_epi8(9)), zero)));
+  const auto is_dot =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_set1_epi8('.'))));
+  const unsigned token = (0xFFFFu << (16 - length)) & 0xFFFFu;
+  const unsigned dot = is_dot & token;
+  if (((is_digit | dot) & token) != token || (dot & (dot - 1)) != 0) return false;
+  const unsigned digit_count = length - (dot != 0);
+  if (digit_count - 1 >= 15) return false;  // none, or 16, which a double may not hold
+  // Byte k of `last_bytes + n` is all ones for the last n bytes of 16, else zero.
+  alignas(32) static constexpr unsigned char last_bytes[32] = {
+      0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const auto last = [](unsigned n) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_bytes + n));
+  };
+  __m128i joined = digits;
+  unsigned decimals = 0;
+  if (dot != 0) {
+    // The digits before the "." move up one byte onto it, those after it stay.
+    decimals = 15 - static_cast<unsigned>(std::countr_zero(dot));
+    const __m128i after = last(decimals);
+    joined = _mm_or_si128(_mm_andnot_si128(after, _mm_slli_si128(digits, 1)),
+                          _mm_and_si128(after, digits));
+  }
+  joined = _mm_and_si128(joined, last(digit_count));  // leading zeros before the digits
+  // Neighbouring digits join into numbers of 2, then 4, then 8 digits; the first byte is the
+  // most significant.
+  const __m128i pairs = _mm_packs_epi32(
+      _mm_madd_epi16(_mm_unpacklo_epi8(joined, zero), _mm_set1_epi32(10 | 1 << 16)),
+      _mm_madd_epi16(_mm_unpackhi_epi8(joined, zero), _mm_set1_epi32(10 | 1 << 16)));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | 1 << 16));
+  const __m128i eights =
+      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | 1 << 16));
+  const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+  const std::uint64_t mantissa = (both & 0xFFFFFFFF) * 100000000 + (both >> 32);
+  value = static_cast<double>(static_cast<std::int64_t>(mantissa));
+  if (decimals != 0) value /= exact_powers_of_ten[decimals];
+  return true;
+}
+#endif
+
 }  // namespace number_detail
 
 // Always inlined, so that the readers' loops keep the common case free of calls (GCC would
@@ -94,6 +157,23 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
   }
   if (double value; number_detail::parse_double_in_full(token, value)) return value;
   return std::nullopt;
+}
+
+[[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token,
+                                                                 const char* buffer) {
+#if defined(__SSE2__)
+  const char* const p = token.data();
+  const char* const end = p + token.size();
+  if (end - buffer >= 16) {
+    const bool signed_token = p < end && (*p == '+' || *p == '-');
+    if (double value; number_detail::parse_plain_decimal_window(p + signed_token, end, value)) {
+      return signed_token && *p == '-' ? -value : value;
+    }
+  }
+#else
+  (void)buffer;
+#endif
+  return parse_double(token);
 }
 
 }  // namespace morvex

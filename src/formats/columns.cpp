@@ -59,7 +59,7 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
   std::size_t count = 0;  // tokens of the row so far
   const auto take = [&](const char* token, const char* token_end) {
     if (count < columns) {
-      const auto value = parse_double(std::string_view(token, token_end - token));
+      const auto value = parse_double(std::string_view(token, token_end - token), begin);
       if (!value) return false;
       values[count] = *value;
     }

@@ -171,7 +171,7 @@ bool read_record(std::string_view line, const RecordShape& shape, std::vector<do
     const std::size_t width = shape.widths[field];
     const std::string_view number =
         line.substr(at + shape.counter_width, width - shape.counter_width);
-    const auto value = parse_double(trim_white_space(number));
+    const auto value = parse_double(trim_white_space(number), line.data());
     if (!value) return false;
     values.push_back(*value);
     at += width;
@@ -267,8 +267,8 @@ LoadResult read_gsas_raw(Input& input) {
       continue;
     }
     // A batch of tokens at a time: a bank may be one line of millions of numbers.
-    for_each_white_space_token(*line, tokens, [&columns](std::string_view token) {
-      if (const auto value = parse_double(token)) columns.add(*value);
+    for_each_white_space_token(*line, tokens, [&columns, &line](std::string_view token) {
+      if (const auto value = parse_double(token, line->data())) columns.add(*value);
     });
   }
   if (lines.failed()) return fail(lines.take_error());

@@ -155,8 +155,10 @@ class ScanReader {
   // A scan's intensities are one text of megabytes: taken a batch of tokens at a time, so
   // that no list of views over the whole text is built.
   void append_intensities(std::string_view text) {
-    for_each_white_space_token(text, tokens_, [this](std::string_view token) {
-      if (const auto value = parse_double(token)) state_.intensity_values.push_back(*value);
+    for_each_white_space_token(text, tokens_, [this, text](std::string_view token) {
+      if (const auto value = parse_double(token, text.data())) {
+        state_.intensity_values.push_back(*value);
+      }
     });
   }
 
