@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     double ignored;
     inline_path += morvex::number_detail::parse_plain_decimal(view.data() + is_signed,
                                                               view.data() + view.size(), ignored);
-#if defined(__SSE2__)
+#if defined(MORVEX_NUMBER_VECTOR)
     // Before a token at the page's end lie the bytes of earlier tokens.
     vector_path += view.end() - middle >= 16 &&
                    morvex::number_detail::parse_plain_decimal_window(

@@ -9,7 +9,8 @@
 
 #include "core/swar.hpp"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
+#define MORVEX_NUMBER_VECTOR 1
 #include <emmintrin.h>
 #endif
 
@@ -91,7 +92,7 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
   return true;
 }
 
-#if defined(__SSE2__)
+#if defined(MORVEX_NUMBER_VECTOR)
 // The plain decimal again, for a token that ends at `end` with 16 readable bytes before it:
 // at most 15 digits, with an optional "." anywhere among them, judged and converted as one
 // vector of the 16 bytes that end at `end`. False for any other token.
@@ -139,7 +140,7 @@ inline bool parse_plain_decimal_window(const char* p, const char* end, double& v
   const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
   const std::uint64_t mantissa = (both & 0xFFFFFFFF) * 100000000 + (both >> 32);
   value = static_cast<double>(static_cast<std::int64_t>(mantissa));
-  if (decimals != 0) value /= exact_powers_of_ten[decimals];
+  if (decimals != 0) value /= exact_powers_of_ten[decimals];  // whole numbers need none
   return true;
 }
 #endif
@@ -161,7 +162,7 @@ inline bool parse_plain_decimal_window(const char* p, const char* end, double& v
 
 [[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token,
                                                                  const char* buffer) {
-#if defined(__SSE2__)
+#if defined(MORVEX_NUMBER_VECTOR)
   const char* const p = token.data();
   const char* const end = p + token.size();
   if (end - buffer >= 16) {
@@ -169,6 +170,9 @@ inline bool parse_plain_decimal_window(const char* p, const char* end, double& v
     if (double value; number_detail::parse_plain_decimal_window(p + signed_token, end, value)) {
       return signed_token && *p == '-' ? -value : value;
     }
+    // The vector takes every token that parse_plain_decimal would.
+    if (double value; number_detail::parse_double_in_full(token, value)) return value;
+    return std::nullopt;
   }
 #else
   (void)buffer;
