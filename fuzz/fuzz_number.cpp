@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parsed = morvex::parse_double(token);
   // Inside a buffer, after bytes that would change the number if they were taken for it.
   const std::string buffer = "9.9.9.9.9.9.9.9." + token;
-  const auto in_buffer =
-      morvex::parse_double(std::string_view(buffer).substr(16), buffer.data());
+  const auto in_buffer = morvex::parse_double(std::string_view(buffer).substr(16), buffer.data());
   if (in_buffer.has_value() != parsed.has_value() ||
       (parsed && bits(*parsed) != bits(*in_buffer))) {
     die("differs when read inside a buffer");

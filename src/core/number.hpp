@@ -93,6 +93,13 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
 }
 
 #if defined(MORVEX_NUMBER_VECTOR)
+// Sixteen zero bytes, then sixteen of all ones: the 16 bytes from `n` on mark the last n.
+inline constexpr std::array<unsigned char, 32> zeros_then_ones = [] {
+  std::array<unsigned char, 32> bytes{};
+  for (std::size_t k = 16; k < bytes.size(); ++k) bytes[k] = 0xFF;
+  return bytes;
+}();
+
 // The plain decimal again, for a token that ends at `end` with 16 readable bytes before it:
 // at most 15 digits, with an optional "." anywhere among them, judged and converted as one
 // vector of the 16 bytes that end at `end`. False for any other token.
@@ -112,12 +119,8 @@ inline bool parse_plain_decimal_window(const char* p, const char* end, double& v
   if (((is_digit | dot) & token) != token || (dot & (dot - 1)) != 0) return false;
   const unsigned digit_count = length - (dot != 0);
   if (digit_count - 1 >= 15) return false;  // none, or 16, which a double may not hold
-  // Byte k of `last_bytes + n` is all ones for the last n bytes of 16, else zero.
-  alignas(32) static constexpr unsigned char last_bytes[32] = {
-      0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   const auto last = [](unsigned n) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_bytes + n));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(zeros_then_ones.data() + n));
   };
   __m128i joined = digits;
   unsigned decimals = 0;
