@@ -104,8 +104,8 @@ inline constexpr std::array<unsigned char, 32> zeros_then_ones = [] {
 // at most 15 digits, with an optional "." anywhere among them, judged and converted as one
 // vector of the 16 bytes that end at `end`. False for any other token.
 inline bool parse_plain_decimal_window(const char* p, const char* end, double& value) {
+  if (static_cast<std::size_t>(end - p) - 1 >= 16) return false;  // also when empty
   const auto length = static_cast<unsigned>(end - p);
-  if (length - 1 >= 16) return false;  // also when empty
   const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
   const __m128i digits = _mm_sub_epi8(text, _mm_set1_epi8('0'));
   const __m128i zero = _mm_setzero_si128();
