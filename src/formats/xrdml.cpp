@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"
@@ -155,6 +156,12 @@ class ScanReader {
   // A scan's intensities are one text of megabytes: taken a batch of tokens at a time, so
   // that no list of views over the whole text is built.
   void append_intensities(std::string_view text) {
+    // Room for as many numbers as the text could hold (one byte and a separator each), grown
+    // at least twofold so that many small texts cost no more than pushing each number. Room
+    // never used is never touched.
+    std::vector<double>& values = state_.intensity_values;
+    const std::size_t most = values.size() + text.size() / 2 + 1;
+    if (most > values.capacity()) reserve_column(values, std::max(most, 2 * values.capacity()));
     for_each_white_space_token(text, tokens_, [this, text](std::string_view token) {
       if (const auto value = parse_double(token, text.data())) {
         state_.intensity_values.push_back(*value);
