@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <new>
-#include <vector>
 
 namespace morvex {
 
@@ -13,18 +12,18 @@ namespace morvex {
 // in it. Only advice: where huge pages are off or unsupported, nothing changes.
 void advise_huge_pages(void* data, std::size_t bytes);
 
-// Room for `count` values in `column`, advised as above when it is large. False, with the
-// column as it was, where the room cannot be had: room is only ever a guess here.
-template <class T>
-bool reserve_column(std::vector<T>& column, std::size_t count) {
-  if (count <= column.capacity()) return true;
-  if (count > column.max_size()) return false;
+// Room for `count` items in `room` (a vector or a string), advised as above when it is large.
+// False, with `room` as it was, where the room cannot be had: room is only ever a guess here.
+template <class Room>
+bool reserve_room(Room& room, std::size_t count) {
+  if (count <= room.capacity()) return true;
+  if (count > room.max_size()) return false;
   try {
-    column.reserve(count);
+    room.reserve(count);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  advise_huge_pages(column.data(), column.capacity() * sizeof(T));
+  advise_huge_pages(room.data(), room.capacity() * sizeof(*room.data()));
   return true;
 }
 

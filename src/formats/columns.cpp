@@ -121,8 +121,8 @@ void reserve_for_rest(const Input& input, ColumnTarget& target) {
   const std::size_t room = rows + static_cast<std::size_t>(expected) + 64;
   // A size that misleads (a ZIP entry may state any) must not fail the load: where the room
   // cannot be had, the columns grow as they go.
-  if (reserve_column(target.x, room) && reserve_column(target.y, room) && target.e.size() == rows) {
-    reserve_column(target.e, room);
+  if (reserve_room(target.x, room) && reserve_room(target.y, room) && target.e.size() == rows) {
+    reserve_room(target.e, room);
   }
 }
 

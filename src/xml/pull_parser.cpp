@@ -3,6 +3,7 @@
 #include <cstring>
 #include <span>
 
+#include "core/memory.hpp"
 #include "xml/markup.hpp"
 
 namespace morvex::xml {
@@ -112,6 +113,7 @@ XmlResult<Event> PullParser::read_text(std::uint64_t offset) {
       stop = static_cast<const char*>(amp);
     }
     const auto length = static_cast<std::size_t>(stop - p);
+    if (length == bytes.size()) reserve_for_long_text();
     event_.append(p, length);
     input_.consume(length);
     if (length < bytes.size() || ahead().empty()) break;
@@ -121,6 +123,16 @@ XmlResult<Event> PullParser::read_text(std::uint64_t offset) {
   const std::string_view text = trim_xml_space(event_);
   const auto leading = static_cast<std::uint64_t>(text.data() - event_.data());
   return Event{EventKind::text, text, {}, offset + leading};
+}
+
+// Text that runs on past the buffer may be most of the input, as a scan's intensities are:
+// room for all the rest of it where its size is known, instead of growing by doubling, which
+// copies the text and touches twice its memory. Room never used is never touched.
+void PullParser::reserve_for_long_text() {
+  const auto rest = input_.remaining_size();
+  if (rest && *rest < event_.max_size() - event_.size()) {
+    reserve_room(event_, event_.size() + static_cast<std::size_t>(*rest));
+  }
 }
 
 XmlResult<Event> PullParser::read_reference(std::uint64_t offset) {

@@ -80,6 +80,7 @@ class PullParser {
  private:
   XmlResult<Event> read_event();
   XmlResult<Event> read_text(std::uint64_t offset);
+  void reserve_for_long_text();
   XmlResult<Event> read_reference(std::uint64_t offset);
   XmlResult<Event> read_markup(std::uint64_t offset);
   XmlResult<Event> read_tag(std::uint64_t offset);

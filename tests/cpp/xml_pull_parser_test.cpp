@@ -282,6 +282,24 @@ TEST(XmlPullParserInput, LargeDocumentAcrossBufferBoundaries) {
   }
 }
 
+// A text over several buffers takes room for the rest of the input where its size is stated;
+// a stated size is a hint only, and none that misleads may change the text.
+TEST(XmlPullParserInput, LongTextUnderMisleadingStatedSizes) {
+  const std::string text(3 * PullParser::buffer_size + 5, '7');
+  const std::string document = "<a>" + text + "</a>";
+  for (const std::optional<std::uint64_t> size :
+       {std::optional<std::uint64_t>{}, std::optional<std::uint64_t>{1},
+        std::optional{document.size()}, std::optional{~std::uint64_t{0}}}) {
+    ChunkedSource source(document, 1 << 20);
+    Input input(source, size);
+    PullParser parser(input);
+    ASSERT_TRUE(parser.next().ok());
+    auto event = parser.next();
+    ASSERT_TRUE(event.ok());
+    EXPECT_EQ(event->bytes, text);
+  }
+}
+
 TEST(XmlPullParserInput, ReadsInPiecesOfTheBufferAndNeverAhead) {
   const std::string document = "<a/>" + std::string(3 * PullParser::buffer_size, ' ') + "<b/>";
   ChunkedSource source(document, 1 << 20);
