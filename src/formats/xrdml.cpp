@@ -162,10 +162,8 @@ class ScanReader {
     std::vector<double>& values = state_.intensity_values;
     const std::size_t most = values.size() + text.size() / 2 + 1;
     if (most > values.capacity()) reserve_room(values, std::max(most, 2 * values.capacity()));
-    for_each_white_space_token(text, tokens_, [this, text](std::string_view token) {
-      if (const auto value = parse_double(token, text.data())) {
-        state_.intensity_values.push_back(*value);
-      }
+    for_each_white_space_token(text, tokens_, [&values, text](std::string_view token) {
+      if (const auto value = parse_double(token, text.data())) values.push_back(*value);
     });
   }
 
