@@ -1,5 +1,7 @@
 #include "core/byte_source.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +20,12 @@ IoResult<FileSource> FileSource::open(std::string_view path) {
   }
   const std::string owned(path);
   int fd;
-  do {
+  for (;;) {
     fd = ::open(owned.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EINTR) break;
+    // Opening a FIFO blocks until a writer comes.
+    if (interrupt_requested()) return fail(IoError::interrupted());
+  }
   if (fd < 0) return fail(IoError::from_errno(errno));
   return FileSource(fd);
 }
@@ -48,6 +53,9 @@ IoResult<std::size_t> FileSource::read(std::span<char> buffer) {
     const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return fail(IoError::from_errno(errno));
+    // A signal broke a blocking read (a FIFO with no writer, say): the caller's handlers
+    // decide whether the load goes on.
+    if (interrupt_requested()) return fail(IoError::interrupted());
   }
 }
 

@@ -25,7 +25,7 @@ class Input {
       : source_(source),
         stated_size_(size),
         buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
-  // The same, and the descriptor stays at hand for libraries that read the file themselves.
+  // The same, and the file's size sizes what read_all takes at once.
   explicit Input(FileSource& file)
       : source_(file), file_(&file), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
   // A slice is read in place: its bytes from the read position are the buffer.
@@ -51,7 +51,8 @@ class Input {
   // not text. True when there was one.
   bool skip_byte_order_mark();
 
-  // Everything from the read position to the end. A slice hands out its own bytes in place;
+  // The whole-bytes mode, for formats read by random access (ZIP archives, binary headers):
+  // everything from the read position to the end. A slice hands out its own bytes in place;
   // anything else is read into `storage`, which must outlive the returned view.
   IoResult<std::string_view> read_all(ByteBuffer& storage);
 
@@ -66,11 +67,6 @@ class Input {
   bool failed() const { return error_.has_value(); }
   const std::optional<IoError>& error() const { return error_; }
   IoError take_error() { return std::move(*error_); }
-
-  // What libraries that read the whole input themselves need: the unread bytes of a slice,
-  // or the descriptor of a file (-1 for other sources).
-  std::optional<std::string_view> slice() const;
-  int file_descriptor() const { return file_ ? file_->descriptor() : -1; }
 
  private:
   ByteSource& source_;

@@ -43,6 +43,11 @@ std::string ZipError::message() const {
   return detail;
 }
 
+std::optional<std::uint64_t> LoadError::offset() const {
+  const auto* parse = std::get_if<ParseError>(&value_);
+  return parse ? parse->offset : std::nullopt;
+}
+
 std::string LoadError::message() const {
   return std::visit(Overloaded{
                         [](const IoError& e) { return e.message(); },

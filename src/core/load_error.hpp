@@ -1,10 +1,11 @@
 // Why a load failed: five kinds, each rendering one message text for Python.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
-#include "core/pattern.hpp"
 #include "core/result.hpp"
 
 namespace morvex {
@@ -17,6 +18,15 @@ class IoError {
   static IoError with_text(std::string text) { return IoError(0, std::move(text)); }
   static IoError invalid_utf8() { return with_text("stream did not contain valid UTF-8"); }
   static IoError out_of_memory() { return with_text("out of memory"); }
+  // A signal handler of the caller asked to stop the load; the caller knows why.
+  static IoError interrupted() {
+    IoError error = with_text("interrupted");
+    error.interrupted_ = true;
+    return error;
+  }
+
+  int os_code() const { return os_code_; }
+  bool is_interrupted() const { return interrupted_; }
 
   // "<system description> (os error N)" for an OS error, the fixed text otherwise.
   std::string message() const;
@@ -25,6 +35,7 @@ class IoError {
   IoError(int code, std::string text) : os_code_(code), text_(std::move(text)) {}
   int os_code_;
   std::string text_;
+  bool interrupted_ = false;
 };
 
 // A failure of the ZIP archive reader, by failure class; the detail is the library's text.
@@ -38,6 +49,7 @@ struct ZipError {
 
 struct ParseError {
   std::string text;
+  std::optional<std::uint64_t> offset = std::nullopt;  // where in the input, when known
 };
 
 struct UnknownFormat {};
@@ -56,6 +68,8 @@ class LoadError {
 
   // An input/output failure, raised as OSError; every other kind is a ValueError.
   bool is_io() const { return std::holds_alternative<IoError>(value_); }
+  const IoError* io() const { return std::get_if<IoError>(&value_); }
+  std::optional<std::uint64_t> offset() const;
   std::string message() const;
 
  private:
@@ -65,11 +79,10 @@ class LoadError {
 template <class T>
 using IoResult = Result<T, IoError>;
 
-using LoadResult = Result<Pattern, LoadError>;
-
 // Shorthand for the readers' fixed messages.
-inline Failure<ParseError> parse_failure(std::string text) {
-  return {ParseError{std::move(text)}};
+inline Failure<ParseError> parse_failure(std::string text,
+                                         std::optional<std::uint64_t> offset = std::nullopt) {
+  return {ParseError{std::move(text), offset}};
 }
 
 }  // namespace morvex

@@ -1,9 +1,11 @@
 #include "dispatch/dispatch.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "core/byte_source.hpp"
 #include "core/input.hpp"
+#include "dispatch/detect.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -12,7 +14,7 @@ namespace {
 // Raw files are sniffed over this many leading bytes: a zero byte means Bruker binary.
 constexpr std::size_t sniff_size = 1024;
 
-using Reader = LoadResult (*)(Input&);
+using Reader = ReadStatus (*)(Input&, ScanSink&);
 
 struct Format {
   std::string_view extension;
@@ -38,12 +40,49 @@ Reader find_reader(std::string_view extension) {
 // Raw files are told apart by content: the sniff is a peek, so the chosen reader still
 // starts at the first byte, and a pipe works as well as a regular file.
 LoadResult load(Input& input, std::string_view extension) {
+  Reader reader = find_reader(extension);
   if (extension == "raw") {
-    return looks_binary(input.peek(sniff_size)) ? read_bruker_raw(input) : read_gsas_raw(input);
+    reader = looks_binary(input.peek(sniff_size)) ? read_bruker_raw : read_gsas_raw;
   }
-  const Reader reader = find_reader(extension);
   if (!reader) return fail(UnknownFormat{});
-  return reader(input);
+  FirstScanSink sink;
+  if (auto status = reader(input, sink); !status) return fail(std::move(status).error());
+  // Every reader gives a scan or an error for the first pattern.
+  Scan& scan = sink.scan().value();
+  return Pattern{std::move(scan.x), std::move(scan.y), std::move(scan.e)};
+}
+
+struct NamedReader {
+  std::string_view name;
+  Reader reader;
+};
+
+constexpr std::array<NamedReader, 6> named_readers = {{
+    {"xy", read_xy},
+    {"csv", read_csv},
+    {"gsas", read_gsas_raw},
+    {"bruker_raw", read_bruker_raw},
+    {"xrdml", read_xrdml},
+    {"rasx", read_rasx},
+}};
+
+// Column files name themselves by what they hold: xye where every point has an uncertainty.
+std::string_view column_format_name(std::string_view format, const Measurement& measurement) {
+  if (format != "xy") return format;
+  const bool with_errors = !measurement.scans.empty() && measurement.scans.front().e;
+  return with_errors ? "xye" : "xy";
+}
+
+MeasurementResult measure(Input& input, std::string_view name) {
+  std::string_view format = detect_format(input.peek(detect_size));
+  if (format.empty()) format = format_of_extension(format_extension(name));
+  const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
+  if (found == named_readers.end()) return fail(UnknownFormat{});
+  CollectingSink sink;
+  if (auto status = found->reader(input, sink); !status) return fail(std::move(status).error());
+  Measurement& measurement = sink.measurement();
+  measurement.format = column_format_name(format, measurement);
+  return std::move(measurement);
 }
 
 bool is_separator(char c) {
@@ -93,6 +132,19 @@ LoadResult load_bytes(std::string_view data, std::string_view filename) {
   SliceSource source(data);
   Input input(source);
   return load(input, format_extension(filename));
+}
+
+MeasurementResult measure_path(std::string_view path) {
+  auto opened = FileSource::open(path);
+  if (!opened) return fail(std::move(opened).error());
+  Input input(opened.value());
+  return measure(input, path);
+}
+
+MeasurementResult measure_bytes(std::string_view data, std::string_view filename) {
+  SliceSource source(data);
+  Input input(source);
+  return measure(input, filename);
 }
 
 }  // namespace morvex

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "core/little_endian.hpp"
-#include "formats/bruker_raw.hpp"
+#include "formats/bruker_header.hpp"
 
 namespace morvex {
 namespace {

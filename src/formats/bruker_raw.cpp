@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/little_endian.hpp"
-#include "core/pattern.hpp"
+#include "core/axis.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -67,7 +67,9 @@ bool has_valid_primary_pair(std::string_view input, const BlockCandidate& block)
   return pair && is_valid_start_step(*pair, block.count);
 }
 
-LoadResult read_points(std::string_view input, const RangeLayout& range) {
+using ScanResult = Result<Scan, LoadError>;
+
+ScanResult read_points(std::string_view input, const RangeLayout& range) {
   // One bounds check for the whole block instead of one per point.
   if (!range_fits(input, range)) return parse_failure(truncated);
   std::vector<double> y;
@@ -76,7 +78,10 @@ LoadResult read_points(std::string_view input, const RangeLayout& range) {
   for (std::uint64_t k = 0; k < range.count; ++k, point += range.stride) {
     y.push_back(static_cast<double>(load_le<float>(point)));
   }
-  return Pattern{linear_axis(y.size(), range.start, range.step), std::move(y), std::nullopt};
+  Scan scan;
+  scan.x = linear_axis(y.size(), range.start, range.step);
+  scan.y = std::move(y);
+  return scan;
 }
 
 Result<RangeLayout, LoadError> search_layout(std::string_view input) {
@@ -163,7 +168,7 @@ std::optional<StartStep> find_start_step(std::string_view input, std::size_t cou
 
 namespace {
 
-LoadResult read_file(std::string_view bytes) {
+ScanResult read_file(std::string_view bytes) {
   if (bytes.size() < min_input_size || !bytes.starts_with(signature) ||
       bytes.starts_with(stoe_signature)) {
     return parse_failure("Unsupported Bruker RAW header");
@@ -181,11 +186,14 @@ LoadResult read_file(std::string_view bytes) {
 
 }  // namespace
 
-LoadResult read_bruker_raw(Input& input) {
+ReadStatus read_bruker_raw(Input& input, ScanSink& sink) {
   ByteBuffer storage;
   auto all = input.read_all(storage);
   if (!all) return fail(std::move(all).error());
-  return read_file(all.value());
+  auto scan = read_file(all.value());
+  if (!scan) return fail(std::move(scan).error());
+  sink.take(std::move(scan).value());
+  return succeeded;
 }
 
 }  // namespace morvex

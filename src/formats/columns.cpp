@@ -127,7 +127,7 @@ void reserve_for_rest(const Input& input, ColumnTarget& target) {
 }
 
 template <bool comma_separates>
-LoadResult read_columns(Input& input, std::size_t columns) {
+ScanResult read_columns(Input& input, std::size_t columns) {
   LineReader lines(input);
   ColumnTarget target;
   std::vector<std::string_view> tokens;
@@ -152,13 +152,16 @@ LoadResult read_columns(Input& input, std::size_t columns) {
     push_row(tokens, target);
   }
   if (lines.failed()) return fail(lines.take_error());
-  auto e = finish_error_column(target.x, std::move(target.e));
-  return Pattern{std::move(target.x), std::move(target.y), std::move(e)};
+  Scan scan;
+  scan.e = finish_error_column(target.x, std::move(target.e));
+  scan.x = std::move(target.x);
+  scan.y = std::move(target.y);
+  return scan;
 }
 
 }  // namespace
 
-LoadResult read_columns(Input& input, Separators separators, std::size_t columns) {
+ScanResult read_columns(Input& input, Separators separators, std::size_t columns) {
   return separators == Separators::white_space_and_comma ? read_columns<true>(input, columns)
                                                          : read_columns<false>(input, columns);
 }

@@ -10,8 +10,11 @@
 
 #include "core/input.hpp"
 #include "core/load_error.hpp"
+#include "core/scan.hpp"
 
 namespace morvex {
+
+using ScanResult = Result<Scan, LoadError>;
 
 // push_row reads no further than this: position, intensity, uncertainty.
 constexpr std::size_t row_columns = 3;
@@ -35,6 +38,6 @@ enum class Separators { white_space, white_space_and_comma };
 
 // Every line of the input through the row rule, reading no more than `columns` tokens of it
 // (2 leaves out the uncertainty). Blank lines and lines that start with "#" or "!" are skipped.
-LoadResult read_columns(Input& input, Separators separators, std::size_t columns);
+ScanResult read_columns(Input& input, Separators separators, std::size_t columns);
 
 }  // namespace morvex

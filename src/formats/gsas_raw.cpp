@@ -1,10 +1,11 @@
-// GSAS powder data in text form: the first usable BANK line gives the x axis and the data
-// layout, and the numbers up to the next BANK line are that bank's points.
+// GSAS powder data in text form: each usable BANK line gives the x axis and the data layout
+// of a bank, and the numbers up to the next BANK line are that bank's points.
 #include <cmath>
 
 #include "core/line_reader.hpp"
 #include "core/number.hpp"
-#include "core/pattern.hpp"
+#include "core/axis.hpp"
+#include "core/utf8.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"
 
@@ -30,6 +31,8 @@ constexpr double alt_position_scale = 32.0;
 enum class Layout { standard, with_errors, positions, alt_positions };
 
 struct BankHeader {
+  std::string number;   // as the file spells it
+  std::string binning;  // CONST, CONS, RALF, SLOG, ...
   double start = 0.0;
   double step = 0.0;
   Layout layout = Layout::standard;
@@ -71,24 +74,48 @@ void read_layout(std::span<const std::string_view> tokens, BankHeader& header) {
   }
 }
 
-Result<BankHeader, LoadError> find_header(LineReader& lines,
-                                          std::vector<std::string_view>& tokens) {
+// A BANK line long enough to hold the coefficients gives a header; a shorter one gives none.
+std::optional<Result<BankHeader, LoadError>> parse_bank_line(
+    std::string_view line, std::vector<std::string_view>& tokens) {
+  split_white_space(line, tokens);
+  if (tokens.size() < min_header_tokens) return std::nullopt;
+  const auto start = parse_double(tokens[start_token]);
+  if (!start) return parse_failure("Invalid start");
+  const auto step = parse_double(tokens[step_token]);
+  if (!step) return parse_failure("Invalid step");
+  BankHeader header;
+  header.number = std::string(tokens[1]);
+  header.binning = std::string(tokens[binning_token]);
+  header.start = *start / hundredths;
+  header.step = *step / hundredths;
+  read_layout(tokens, header);
+  return header;
+}
+
+// The first line of a GSAS file is its title.
+void note_title(std::string_view line, MetaTable& meta) {
+  const std::string_view title = trim_white_space(line);
+  if (!title.empty() && is_valid_utf8(title)) meta.table("header").set("title", std::string(title));
+}
+
+// The first usable header from here on; none where the lines end first.
+Result<std::optional<BankHeader>, LoadError> next_header(LineReader& lines,
+                                                         std::vector<std::string_view>& tokens,
+                                                         MetaTable* title_meta) {
   while (const auto line = lines.next_line()) {
-    if (!is_bank_line(*line)) continue;
-    split_white_space(*line, tokens);
-    if (tokens.size() < min_header_tokens) continue;  // too short to hold the coefficients
-    const auto start = parse_double(tokens[start_token]);
-    if (!start) return parse_failure("Invalid start");
-    const auto step = parse_double(tokens[step_token]);
-    if (!step) return parse_failure("Invalid step");
-    BankHeader header;
-    header.start = *start / hundredths;
-    header.step = *step / hundredths;
-    read_layout(tokens, header);
-    return header;
+    if (!is_bank_line(*line)) {
+      if (title_meta) note_title(*line, *title_meta);
+      title_meta = nullptr;
+      continue;
+    }
+    title_meta = nullptr;
+    if (auto header = parse_bank_line(*line, tokens)) {
+      if (!*header) return fail(std::move(*header).error());
+      return std::optional<BankHeader>(std::move(*header).value());
+    }
   }
   if (lines.failed()) return fail(lines.take_error());
-  return parse_failure("BANK header not found in RAW file");
+  return std::optional<BankHeader>();
 }
 
 // GSAS writes data records in fixed columns, and wide numbers may touch their neighbours, so
@@ -223,11 +250,13 @@ class BankColumns {
     }
   }
 
-  Pattern finish() && {
+  Scan finish() && {
+    Scan scan;
     // A point cut short at the end of the bank is dropped.
     if (header_.layout == Layout::standard) {
-      auto x = linear_axis(y_.size(), header_.start, header_.step);
-      return Pattern{std::move(x), std::move(y_), std::nullopt};
+      scan.x = linear_axis(y_.size(), header_.start, header_.step);
+      scan.y = std::move(y_);
+      return scan;
     }
     const std::size_t count = e_.size();
     y_.resize(count);
@@ -236,7 +265,10 @@ class BankColumns {
     } else {
       x_ = linear_axis(count, header_.start, header_.step);
     }
-    return Pattern{std::move(x_), std::move(y_), std::move(e_)};
+    scan.x = std::move(x_);
+    scan.y = std::move(y_);
+    scan.e = std::move(e_);
+    return scan;
   }
 
  private:
@@ -247,21 +279,26 @@ class BankColumns {
   std::vector<double> x_, y_, e_;
 };
 
-}  // namespace
+struct Bank {
+  Scan scan;
+  bool ended_by_bank_line = false;
+  // The header of the bank that follows, where the BANK line that ended this one gives one.
+  std::optional<Result<BankHeader, LoadError>> next;
+};
 
-LoadResult read_gsas_raw(Input& input) {
-  LineReader lines(input);
-  std::vector<std::string_view> tokens;
-  auto header = find_header(lines, tokens);
-  if (!header) return fail(std::move(header).error());
-
-  // Words among the numbers are skipped. The next BANK line ends the bank, and nothing
-  // after it is read.
-  BankColumns columns(header.value());
-  const auto shape = record_shape(header.value().layout);
+// Words among the numbers are skipped. The next BANK line ends the bank.
+Result<Bank, LoadError> read_bank(LineReader& lines, const BankHeader& header,
+                                  std::vector<std::string_view>& tokens) {
+  BankColumns columns(header);
+  const auto shape = record_shape(header.layout);
   std::vector<double> record;
+  Bank bank;
   while (const auto line = lines.next_line()) {
-    if (is_bank_line(*line)) break;
+    if (is_bank_line(*line)) {
+      bank.ended_by_bank_line = true;
+      bank.next = parse_bank_line(*line, tokens);
+      break;
+    }
     if (shape && read_record(*line, *shape, record)) {
       for (const double value : record) columns.add(value);
       continue;
@@ -272,7 +309,47 @@ LoadResult read_gsas_raw(Input& input) {
     });
   }
   if (lines.failed()) return fail(lines.take_error());
-  return std::move(columns).finish();
+  bank.scan = std::move(columns).finish();
+  return bank;
+}
+
+void describe_bank(const BankHeader& header, MetaTable& meta) {
+  meta.set("bank", header.number);
+  const bool angle = header.binning == "CONST" || header.binning == "CONS";
+  meta.set("scan_axis", angle ? "2Theta" : "TOF");
+  meta.set("x_unit", angle ? "deg" : "us");
+  if (header.layout != Layout::positions && header.layout != Layout::alt_positions) {
+    meta.set("start", header.start);
+    meta.set("step", header.step);
+  }
+  meta.table("header").set("binning", header.binning);
+}
+
+}  // namespace
+
+ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
+  LineReader lines(input);
+  std::vector<std::string_view> tokens;
+  auto first = next_header(lines, tokens, &sink.meta());
+  if (!first) return fail(std::move(first).error());
+  if (!first.value()) return parse_failure("BANK header not found in RAW file");
+  BankHeader header = std::move(*first.value());
+  for (;;) {
+    auto bank = read_bank(lines, header, tokens);
+    if (!bank) return fail(std::move(bank).error());
+    describe_bank(header, bank->scan.meta);
+    // Nothing after the bank is read unless the sink wants more.
+    if (!sink.take(std::move(bank->scan)) || !bank->ended_by_bank_line) return succeeded;
+    if (bank->next) {
+      if (!*bank->next) return fail(std::move(*bank->next).error());
+      header = std::move(*bank->next).value();
+      continue;
+    }
+    auto later = next_header(lines, tokens, nullptr);
+    if (!later) return fail(std::move(later).error());
+    if (!later.value()) return succeeded;
+    header = std::move(*later.value());
+  }
 }
 
 }  // namespace morvex

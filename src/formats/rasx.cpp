@@ -1,14 +1,9 @@
 // Rigaku RASX archives: a ZIP archive whose profile entry is a text table of position and
 // intensity.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,10 +105,6 @@ ZipError zip_error_of(int code) {
   return to_zip_error(error.get());
 }
 
-ZipError io_zip_error(int code) {
-  return {ZipError::Class::io, IoError::from_errno(code).message()};
-}
-
 // A failure while an entry's data is decompressed and checked (a damaged DEFLATE stream, a
 // CRC-32 mismatch at the end, a read error of the archive) ends the load as an I/O error.
 IoError read_error(zip_error_t* error) {
@@ -148,33 +139,10 @@ class EntrySource final : public ByteSource {
   zip_file_t* entry_;
 };
 
-// A libzip source over the caller's input: the slice in place, or the open file through a
-// descriptor of its own (libzip closes that one; the caller's stays with its owner).
-Result<ZipSourceHandle, ZipError> make_zip_source(const Input& input, zip_error_t* error) {
-  if (const auto slice = input.slice()) {
-    zip_source_t* zsource = zip_source_buffer_create(slice->data(), slice->size(), 0, error);
-    if (!zsource) return fail(to_zip_error(error));
-    return ZipSourceHandle(zsource);
-  }
-  const int fd = input.file_descriptor();
-  // A directory opens read-only on Linux; say what is wrong rather than letting libzip
-  // complain that the stream cannot seek.
-  struct stat file_info {};
-  if (::fstat(fd, &file_info) == 0 && S_ISDIR(file_info.st_mode)) return fail(io_zip_error(EISDIR));
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return fail(io_zip_error(errno));
-  FILE* file = ::fdopen(copy, "rb");
-  if (!file) {
-    const int code = errno;
-    ::close(copy);
-    return fail(io_zip_error(code));
-  }
-  // On success the source owns the stream; on failure it is still ours.
-  zip_source_t* zsource = zip_source_filep_create(file, 0, -1, error);
-  if (!zsource) {
-    std::fclose(file);
-    return fail(to_zip_error(error));
-  }
+// A libzip source over the archive's bytes, which the caller keeps alive.
+Result<ZipSourceHandle, ZipError> make_zip_source(std::string_view bytes, zip_error_t* error) {
+  zip_source_t* zsource = zip_source_buffer_create(bytes.data(), bytes.size(), 0, error);
+  if (!zsource) return fail(to_zip_error(error));
   return ZipSourceHandle(zsource);
 }
 
@@ -187,9 +155,9 @@ bool is_empty(zip_source_t* zsource) {
   return (info.valid & ZIP_STAT_SIZE) != 0 && info.size == 0;
 }
 
-Result<ArchiveHandle, ZipError> open_archive(const Input& input) {
+Result<ArchiveHandle, ZipError> open_archive(std::string_view bytes) {
   LibzipError error;
-  auto zsource = make_zip_source(input, error.get());
+  auto zsource = make_zip_source(bytes, error.get());
   if (!zsource) return fail(std::move(zsource).error());
   if (is_empty(zsource->get())) return fail(zip_error_of(ZIP_ER_NOZIP));
   zip_t* archive = zip_open_from_source(zsource->get(), ZIP_RDONLY, error.get());
@@ -259,26 +227,57 @@ std::optional<ProfileEntry> open_profile(zip_t* archive) {
 
 // No comment marker: a header line drops out because its first two tokens do not both parse.
 // A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
-LoadResult read_columns_of(ByteSource& source, std::optional<std::uint64_t> size) {
+ScanResult read_columns_of(ByteSource& source, std::optional<std::uint64_t> size) {
   Input input(source, size);
   return read_columns(input, Separators::white_space, 2);
 }
 
-LoadResult read_profile(const ProfileEntry& entry) {
+ScanResult read_profile(const ProfileEntry& entry) {
   EntrySource source(entry.handle.get());
   if (!entry.inflate_with_crc) return read_columns_of(source, entry.size);
   InflatingSource inflated(source, *entry.inflate_with_crc, inflate_errors());
   return read_columns_of(inflated, entry.size);
 }
 
+// Every profile in directory order; an entry that cannot be read fails the load.
+ReadStatus read_every_profile(zip_t* archive, ScanSink& sink) {
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  bool found = false;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const auto index = static_cast<zip_uint64_t>(i);
+    const char* raw_name = zip_get_name(archive, index, 0);
+    if (!raw_name || !fits_profile_pattern(raw_name)) continue;
+    found = true;
+    auto entry = open_entry(archive, index);
+    if (!entry) return fail(std::move(entry).error());
+    auto scan = read_profile(*entry);
+    if (!scan) return fail(std::move(scan).error());
+    scan->meta.set("entry", std::string(raw_name));
+    if (!sink.take(std::move(scan).value())) return succeeded;
+  }
+  if (!found) return fail(EntryNotFound{std::string(profile_pattern)});
+  return succeeded;
+}
+
 }  // namespace
 
-LoadResult read_rasx(Input& input) {
-  auto archive = open_archive(input);
+ReadStatus read_rasx(Input& input, ScanSink& sink) {
+  ByteBuffer storage;
+  auto bytes = input.read_all(storage);
+  if (!bytes) {
+    // A read failure while the archive is taken in is the archive's I/O failure.
+    if (bytes.error().is_interrupted()) return fail(std::move(bytes).error());
+    return fail(ZipError{ZipError::Class::io, bytes.error().message()});
+  }
+  auto archive = open_archive(bytes.value());
   if (!archive) return fail(std::move(archive).error());
+  if (sink.scope() == Scope::every_scan) return read_every_profile(archive->get(), sink);
   auto entry = open_profile(archive->get());
   if (!entry) return fail(EntryNotFound{std::string(profile_pattern)});
-  return read_profile(*entry);
+  auto scan = read_profile(*entry);
+  if (!scan) return fail(std::move(scan).error());
+  sink.take(std::move(scan).value());
+  return succeeded;
 }
 
 }  // namespace morvex

@@ -1,18 +1,21 @@
-// The format readers: each turns the input into a Pattern or a LoadError. A reader reads
-// from the input's current position; the source under it is closed by its owner once the
-// reader has returned.
+// The format readers: each hands the scans it finds in the input to a sink, in file order,
+// until the sink says stop. A reader reads from the input's current position; the source
+// under it is closed by its owner once the reader has returned.
 #pragma once
 
 #include "core/input.hpp"
 #include "core/load_error.hpp"
+#include "core/scan.hpp"
 
 namespace morvex {
 
-LoadResult read_xy(Input& input);
-LoadResult read_csv(Input& input);
-LoadResult read_gsas_raw(Input& input);
-LoadResult read_bruker_raw(Input& input);
-LoadResult read_xrdml(Input& input);
-LoadResult read_rasx(Input& input);
+using ReadStatus = Status<LoadError>;
+
+ReadStatus read_xy(Input& input, ScanSink& sink);
+ReadStatus read_csv(Input& input, ScanSink& sink);
+ReadStatus read_gsas_raw(Input& input, ScanSink& sink);
+ReadStatus read_bruker_raw(Input& input, ScanSink& sink);
+ReadStatus read_xrdml(Input& input, ScanSink& sink);
+ReadStatus read_rasx(Input& input, ScanSink& sink);
 
 }  // namespace morvex

@@ -3,13 +3,23 @@
 #include "formats/readers.hpp"
 
 namespace morvex {
+namespace {
 
-LoadResult read_xy(Input& input) {
-  return read_columns(input, Separators::white_space, row_columns);
+ReadStatus read_one(Input& input, ScanSink& sink, Separators separators) {
+  auto scan = read_columns(input, separators, row_columns);
+  if (!scan) return fail(std::move(scan).error());
+  sink.take(std::move(scan).value());
+  return succeeded;
 }
 
-LoadResult read_csv(Input& input) {
-  return read_columns(input, Separators::white_space_and_comma, row_columns);
+}  // namespace
+
+ReadStatus read_xy(Input& input, ScanSink& sink) {
+  return read_one(input, sink, Separators::white_space);
+}
+
+ReadStatus read_csv(Input& input, ScanSink& sink) {
+  return read_one(input, sink, Separators::white_space_and_comma);
 }
 
 }  // namespace morvex

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "xml/pull_parser.hpp"
+#include "core/result.hpp"
+#include "xml/error.hpp"
 
 namespace morvex::xml {
 

@@ -18,19 +18,9 @@
 
 #include "core/input.hpp"
 #include "core/result.hpp"
+#include "xml/error.hpp"
 
 namespace morvex::xml {
-
-struct Error {
-  std::string what;      // e.g. "end tag </b> does not match the open element <a>"
-  std::uint64_t offset;  // byte offset in the input, counted from its first byte
-
-  // "<what> at byte <offset>"
-  std::string description() const;
-};
-
-template <class T>
-using XmlResult = Result<T, Error>;
 
 enum class EventKind {
   start_tag,

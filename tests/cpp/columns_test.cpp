@@ -109,7 +109,7 @@ TEST(ColumnReader, OddLinesAmongPlainRows) {
       SCOPED_TRACE(c.line + " in chunks of " + std::to_string(chunk));
       ChunkedSource source(text, chunk);
       Input input(source);
-      const LoadResult got = read_columns(input, c.separators, c.columns);
+      const auto got = read_columns(input, c.separators, c.columns);
       ASSERT_TRUE(got.ok());
       EXPECT_EQ(got.value().x, join(1, c.x, 4));
       EXPECT_EQ(got.value().y, join(2, c.y, 5));
@@ -128,7 +128,7 @@ TEST(ColumnReader, MisleadingStatedSizes) {
         std::optional{std::uint64_t{100} * text.size()}, std::optional{~std::uint64_t{0}}}) {
     ChunkedSource source(text, 4096);
     Input input(source, size);
-    const LoadResult got = read_columns(input, Separators::white_space, 3);
+    const auto got = read_columns(input, Separators::white_space, 3);
     ASSERT_TRUE(got.ok());
     ASSERT_EQ(got.value().x.size(), 20000u);
     EXPECT_EQ(got.value().y.back(), 39998.0);
@@ -138,7 +138,7 @@ TEST(ColumnReader, MisleadingStatedSizes) {
 TEST(ColumnReader, InvalidUtf8AmongPlainRowsFails) {
   ChunkedSource source("1 2\n1 2 \xFF\n" + std::string(40, ' ') + "\n", 1024);
   Input input(source);
-  const LoadResult got = read_columns(input, Separators::white_space, 2);
+  const auto got = read_columns(input, Separators::white_space, 2);
   ASSERT_FALSE(got.ok());
   EXPECT_EQ(got.error().message(), IoError::invalid_utf8().message());
 }

@@ -196,7 +196,8 @@ TEST_F(DispatchFiles, LoadBytesNeverOpensTheName) {
 TEST(DispatchXyReader, ReadErrorFailsTheWholeLoad) {
   auto source = failing_source("1 2\n3 4\n");
   Input input(source);
-  const auto result = read_xy(input);
+  FirstScanSink sink;
+  const auto result = read_xy(input, sink);
   ASSERT_FALSE(result.ok());
   EXPECT_TRUE(result.error().is_io());
   EXPECT_EQ(result.error().message(), "Input/output error (os error 5)");
@@ -216,9 +217,9 @@ TEST(DispatchXyReader, ReadsFromTheSourcesPosition) {
   SliceSource source("1 2\n3 4\n");
   source.seek(4);
   Input input(source);
-  const auto result = read_xy(input);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value().x, std::vector<double>{3});
+  FirstScanSink sink;
+  ASSERT_TRUE(read_xy(input, sink).ok());
+  EXPECT_EQ(sink.scan()->x, std::vector<double>{3});
 }
 
 TEST(DispatchXyReader, ByteOrderMarkKeepsTheFirstPoint) {

@@ -1,4 +1,4 @@
-#include "core/pattern.hpp"
+#include "core/axis.hpp"
 
 #include "core/memory.hpp"
 

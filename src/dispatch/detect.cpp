@@ -1,0 +1,85 @@
+#include "dispatch/detect.hpp"
+
+#include <array>
+
+#include "core/tokens.hpp"
+
+namespace morvex {
+namespace {
+
+constexpr std::string_view zip_signature = "PK\x03\x04";
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A GSAS file has a line that starts with BANK, whatever it is called; a zero byte in its
+// title does not make it binary.
+bool has_bank_line(std::string_view head) {
+  for (std::size_t at = 0; at < head.size();) {
+    if (head.substr(at).starts_with("BANK ")) return true;
+    const std::size_t newline = head.find('\n', at);
+    if (newline == std::string_view::npos) break;
+    at = newline + 1;
+  }
+  return false;
+}
+
+// Lines that start like a number decide between comma- and blank-separated columns: the
+// first such line with a comma makes a comma-separated file.
+std::string_view column_format(std::string_view head) {
+  std::size_t at = 0;
+  while (at < head.size()) {
+    std::size_t newline = head.find('\n', at);
+    if (newline == std::string_view::npos) newline = head.size();
+    const std::string_view line = trim_white_space(head.substr(at, newline - at));
+    at = newline + 1;
+    if (line.empty()) continue;
+    const char c = line.front();
+    if (!(is_digit(c) || c == '-' || c == '+' || c == '.')) continue;
+    return line.find(',') != std::string_view::npos ? "csv" : "xy";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string_view detect_format(std::string_view head) {
+  if (head.starts_with(zip_signature)) return "rasx";
+  if (head.starts_with("RAW") && !head.starts_with("RAW_") &&
+      head.substr(0, 1024).find('\0') != std::string_view::npos) {
+    return "bruker_raw";
+  }
+  std::string_view text = head;
+  if (text.starts_with(byte_order_mark)) text.remove_prefix(byte_order_mark.size());
+  const std::string_view trimmed = trim_white_space(text);
+  if (trimmed.starts_with("<") && trimmed.find("xrdMeasurement") != std::string_view::npos) {
+    return "xrdml";
+  }
+  if (has_bank_line(text)) return "gsas";
+  if (text.find('\0') != std::string_view::npos) return "";
+  return column_format(text);
+}
+
+std::string_view format_of_extension(std::string_view extension) {
+  struct Known {
+    std::string_view extension;
+    std::string_view format;
+  };
+  static constexpr std::array<Known, 7> known = {{
+      {"xy", "xy"},
+      {"xye", "xy"},
+      {"csv", "csv"},
+      {"xrdml", "xrdml"},
+      {"rasx", "rasx"},
+      {"gsa", "gsas"},
+      {"gss", "gsas"},
+  }};
+  for (const Known& k : known) {
+    if (k.extension == extension) return k.format;
+  }
+  return "";
+}
+
+}  // namespace morvex
