@@ -1,7 +1,5 @@
 #include "core/byte_source.hpp"
 
-#include "core/interrupt.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+
+#include "core/interrupt.hpp"
 
 namespace morvex {
 

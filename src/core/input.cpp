@@ -113,5 +113,4 @@ IoResult<std::string_view> Input::read_all(ByteBuffer& storage) {
   return std::string_view(storage.data(), used);
 }
 
-
 }  // namespace morvex

@@ -1,10 +1,11 @@
 // Bruker RAW header structures: the first range of the four versions we know, read by the
 // fields their headers hold.
+#include "formats/bruker_header.hpp"
+
 #include <cmath>
 #include <iterator>
 
 #include "core/little_endian.hpp"
-#include "formats/bruker_header.hpp"
 
 namespace morvex {
 namespace {

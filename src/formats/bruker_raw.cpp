@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
-#include "core/little_endian.hpp"
 #include "core/axis.hpp"
+#include "core/little_endian.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {

@@ -2,11 +2,11 @@
 // of a bank, and the numbers up to the next BANK line are that bank's points.
 #include <cmath>
 
+#include "core/axis.hpp"
 #include "core/line_reader.hpp"
 #include "core/number.hpp"
-#include "core/axis.hpp"
-#include "core/utf8.hpp"
 #include "core/tokens.hpp"
+#include "core/utf8.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
