@@ -106,6 +106,8 @@ def test_errors_name_the_file(tmp_path):
         morvexio.read_bytes(cut, "cut.xrdml")
     assert str(caught.value).startswith("cut.xrdml: XRDML parse error: unexpected end of input")
     assert caught.value.filename == "cut.xrdml" and isinstance(caught.value, ValueError)
+    with pytest.raises(morvexio.FormatError, match="bank 1 holds 2 of its 3 points: the file is cut"):
+        morvexio.read_bytes(b"BANK 1 3 1 CONS 1000 10 0 0 STD\n5 6\n", "c.gsa")
     with pytest.raises(morvexio.FormatError, match="Unknown format"):
         morvexio.read_bytes(b"\0\1\2", "x.bin")
 
