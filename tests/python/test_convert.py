@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import socket
 import subprocess
 import sys
 
@@ -11,6 +12,7 @@ from distributed import LocalCluster
 import morvex
 from conftest import BUILD_DIR, ROOT
 from morvex_convert.cli import main
+from morvex_convert.convert import FORMS
 from morvex_convert.plan import EXTENSIONS
 
 
@@ -22,7 +24,7 @@ def command(extra_path=()):
         argv, path = [str(script)], list(extra_path)
     else:
         argv = [sys.executable, "-m", "morvex_convert"]
-        path = [*extra_path, BUILD_DIR, ROOT / "src"]
+        path = [*extra_path, BUILD_DIR.resolve(), ROOT / "src"]  # cwd may change
     return argv, dict(os.environ, PYTHONPATH=os.pathsep.join(map(str, path)))
 
 
@@ -154,6 +156,7 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
     (["--as", ",=xy"], "',=xy': no suffix before '='"),
     (["--jobs", "0"], "argument --jobs: invalid positive value: '0'"),
     (["--jobs", "2", "--dask", "tcp://h:1"], "argument --dask: not allowed with argument --jobs"),
+    (["--dask-timeout", "0"], "argument --dask-timeout: invalid seconds value: '0'"),
 ])
 def test_usage_errors(capsys, args, message):
     with pytest.raises(SystemExit) as exit_:
@@ -176,3 +179,67 @@ def test_progress_on_a_terminal(tmp_path, hide_tqdm, shown):
         os.close(follower)
         drawn = terminal.read(65536).decode()
     assert shown in drawn and ("100%" in drawn) != hide_tqdm
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("outdir, jobs", [("k", 1), ("k", 4), ("link", 1), (".", 1)])
+def test_no_input_is_ever_written_whatever_the_flags(tmp_path, form, outdir, jobs):
+    (tmp_path / "k").mkdir()
+    (tmp_path / "link").symlink_to("k")
+    inputs = {"k/a.xy": "1 2\n3 4\n", "k/a.xye": "1 2 1\n3 4 1\n5 6 1\n", "k/b.csv": "1,2\n",
+              "k/b.xye": "5 6 7\n"}
+    for name, text in inputs.items():
+        (tmp_path / name).write_text(text)
+    # Each file reached twice or three times, under other spellings: converted once.
+    done = run("--force", "--to", form, "--jobs", jobs, "-o", outdir, "k", "link/a.xy",
+               "k/../k/b.csv", cwd=tmp_path)
+    assert {name: (tmp_path / name).read_text() for name in inputs} == inputs
+    assert "of 4 files in" in done.stdout and done.returncode == 1
+    assert not any("morvex-tmp" in p.name for p in tmp_path.rglob("*"))
+
+
+@pytest.mark.parametrize("options, error, kept", [
+    ("size=64k", "[Errno 28] No space left on device", "small.xye\n"),
+    ("ro", "[Errno 30] Read-only file system", ""),
+])
+def test_a_full_or_read_only_disk_fails_the_file_and_leaves_nothing(tmp_path, options, error,
+                                                                   kept):
+    (tmp_path / "small.xy").write_text("1 2\n")
+    (tmp_path / "big.xy").write_text("1 2\n" * 20000)  # 160 kB as xye
+    disk = tmp_path / "disk"
+    disk.mkdir()
+    argv, env = command()
+    script = ('mount -t tmpfs -o "$1" morvex-test "$2" || exit 99; disk=$2; shift 2; "$@"; '
+              'echo "exit $?"; find "$disk" -mindepth 1 -printf "%P\\n"')
+    done = subprocess.run(["unshare", "--mount", "sh", "-c", script, "sh", options, disk, *argv,
+                           "-o", disk, tmp_path / "small.xy", tmp_path / "big.xy"],
+                          env=env, capture_output=True, text=True)
+    if done.returncode:
+        pytest.skip(f"cannot mount a tmpfs in a private mount namespace: {done.stderr.strip()}")
+    failed = [f"{tmp_path}/{name}.xy: OSError: {error}: '{disk}/{name}.xye'"
+              for name in ("big", "small") if name == "big" or not kept]
+    assert sorted(done.stderr.splitlines()) == failed
+    assert done.stdout.endswith(f"exit 1\n{kept}")
+
+
+@pytest.mark.parametrize("args, hide, message", [
+    (["--dask", "tcp://h:1"], True, "--dask needs the distributed package (Debian: "
+                                    "python3-distributed): not installed"),
+    (["--dask", "foo"], False, "--dask foo: ValueError: missing port number in address 'foo'"),
+    (["--dask", "tcp://127.0.0.1:{port}", "--dask-timeout", "0.5"], False,
+     "--dask tcp://127.0.0.1:{port}: OSError: Timed out trying to connect to "
+     "tcp://127.0.0.1:{port} after 0.5 s"),
+])
+def test_setup_errors_are_one_line_and_exit_2(tmp_path, args, hide, message):
+    (tmp_path / "hidden").mkdir()
+    (tmp_path / "hidden" / "distributed.py").write_text("raise ImportError('not installed')\n")
+    (tmp_path / "a.xy").write_text("1 2\n")
+    with socket.socket() as closed:  # bound, never listening: nothing answers there
+        closed.bind(("127.0.0.1", 0))
+        port = closed.getsockname()[1]
+        argv, env = command([tmp_path / "hidden"] if hide else [])
+        done = subprocess.run([*argv, *(a.format(port=port) for a in args), tmp_path / "a.xy"],
+                              env=env, capture_output=True, text=True, cwd=tmp_path)
+    assert (done.returncode, done.stdout, done.stderr) == \
+        (2, "", f"morvex-convert: {message.format(port=port)}\n")
+    assert not (tmp_path / "a.xye").exists()
