@@ -44,9 +44,9 @@ def open_temporary(target: str) -> tuple[int, str]:
 def write_whole(target: str, data: bytes) -> None:
     """Replaces or creates target with data; on any error nothing of it is left. OS errors name
     the target, never the temporary file."""
+    os.makedirs(os.path.dirname(target) or ".", exist_ok=True)  # its error names the folder
     path = None
     try:
-        os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
         fd, path = open_temporary(target)
         with os.fdopen(fd, "wb") as f:  # closing it releases the lock, after the rename
             f.write(data)

@@ -1,7 +1,7 @@
 """Where the files are converted: here, in a pool of local processes, or on a Dask cluster.
 
-Each runner sets itself up at once, raising SetupError when it cannot, and returns the
-(task, outcome) pairs as files finish. A failure of the machinery itself (a
+Each runner yields (task, outcome) pairs as files finish; the Dask one connects at once,
+before the first, and raises SetupError when it cannot. A failure of the machinery itself (a
 worker process that died, a lost Dask worker) becomes that file's outcome like any other.
 """
 
@@ -32,17 +32,8 @@ def run_processes(tasks, jobs: int):
     # forkserver: workers start from a clean process, not a copy of one that may already run
     # threads (a progress bar's monitor, for one).
     context = multiprocessing.get_context("forkserver")
-    pool = ProcessPoolExecutor(max_workers=jobs, mp_context=context)
-    try:
+    with ProcessPoolExecutor(max_workers=jobs, mp_context=context) as pool:
         futures = {pool.submit(convert_one, task): task for task in tasks}
-    except OSError as error:  # no processes, pipes or memory for them
-        pool.shutdown(cancel_futures=True)
-        raise SetupError(f"--jobs {jobs}: cannot start the worker processes: {error}") from None
-    return processed(pool, futures)
-
-
-def processed(pool, futures):
-    with pool:
         try:
             for future in as_completed(futures):
                 yield futures[future], outcome_of(future)
