@@ -8,6 +8,7 @@ import os
 from typing import NamedTuple
 
 import morvex
+from morvex_convert.output import write_whole
 
 FORMS = ("xye", "csv")
 CONVERTED, SKIPPED, FAILED = "converted", "skipped", "failed"
@@ -18,7 +19,7 @@ class Task(NamedTuple):
     target: str
     hint: str | None  # file name handed to read_bytes as the format hint; None: read the path
     form: str
-    force: bool
+    force: bool  # replace an existing target; the plan has made sure it is no input
 
 
 class Outcome(NamedTuple):
@@ -46,20 +47,6 @@ def format_pattern(pattern: morvex.Pattern, form: str) -> str:
     return header + "".join(rows)
 
 
-def write_text(target: str, text: str) -> None:
-    # Written aside and renamed, so that an interrupted run leaves no partial output that a
-    # later run would take for a finished one and skip.
-    os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
-    part = f"{target}.{os.getpid()}.part"
-    try:
-        with open(part, "w", encoding="ascii", newline="\n") as f:
-            f.write(text)
-        os.replace(part, target)
-    finally:
-        if os.path.lexists(part):
-            os.unlink(part)
-
-
 def convert_one(task: Task) -> Outcome:
     try:
         if not task.force and os.path.lexists(task.target):
@@ -69,7 +56,7 @@ def convert_one(task: Task) -> Outcome:
         else:
             with open(task.source, "rb") as f:
                 pattern = morvex.read_bytes(f.read(), task.hint)
-        write_text(task.target, format_pattern(pattern, task.form))
+        write_whole(task.target, format_pattern(pattern, task.form).encode("ascii"))
     except Exception as error:  # every failure is the file's, reported and passed over
         return Outcome(FAILED, describe(error))
     return Outcome(CONVERTED)

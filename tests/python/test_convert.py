@@ -1,7 +1,9 @@
 """morvex-convert: the trees it writes, the exact text, failures, --as, and its three runners."""
 
+import fcntl
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 
@@ -11,6 +13,7 @@ from distributed import LocalCluster
 import morvex
 from conftest import BUILD_DIR, ROOT
 from morvex_convert.cli import main
+from morvex_convert.convert import FORMS
 from morvex_convert.plan import EXTENSIONS
 
 
@@ -22,7 +25,7 @@ def command(extra_path=()):
         argv, path = [str(script)], list(extra_path)
     else:
         argv = [sys.executable, "-m", "morvex_convert"]
-        path = [*extra_path, BUILD_DIR, ROOT / "src"]
+        path = [*extra_path, BUILD_DIR.resolve(), ROOT / "src"]  # cwd may change
     return argv, dict(os.environ, PYTHONPATH=os.pathsep.join(map(str, path)))
 
 
@@ -154,6 +157,7 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
     (["--as", ",=xy"], "',=xy': no suffix before '='"),
     (["--jobs", "0"], "argument --jobs: invalid positive value: '0'"),
     (["--jobs", "2", "--dask", "tcp://h:1"], "argument --dask: not allowed with argument --jobs"),
+    (["--dask-timeout", "0"], "argument --dask-timeout: invalid seconds value: '0'"),
 ])
 def test_usage_errors(capsys, args, message):
     with pytest.raises(SystemExit) as exit_:
@@ -176,3 +180,83 @@ def test_progress_on_a_terminal(tmp_path, hide_tqdm, shown):
         os.close(follower)
         drawn = terminal.read(65536).decode()
     assert shown in drawn and ("100%" in drawn) != hide_tqdm
+
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("outdir, jobs", [("k", 1), ("k", 4), ("link", 1), (".", 1)])
+def test_no_input_is_ever_written_whatever_the_flags(tmp_path, form, outdir, jobs):
+    (tmp_path / "k").mkdir()
+    (tmp_path / "link").symlink_to("k")
+    inputs = {"k/a.xy": "1 2\n", "k/a.xye": "1 2 3\n", "k/b.csv": "1,2\n", "k/b.xye": "5 6 7\n"}
+    for name, text in inputs.items():
+        (tmp_path / name).write_text(text)
+    # Files reached twice or three times, under other spellings, count once.
+    done = run("--force", "--to", form, "--jobs", jobs, "-o", outdir, "k", "link/a.xy",
+               "k/../k/b.csv", cwd=tmp_path)
+    assert {name: (tmp_path / name).read_text() for name in inputs} == inputs
+    assert "of 4 files in" in done.stdout and done.returncode == 1
+
+
+@pytest.mark.parametrize("options, error, failed, kept", [
+    ("size=64k", "[Errno 28] No space left on device", ["big"], "small.xye\n"),
+    ("ro", "[Errno 30] Read-only file system", ["big", "small"], ""),
+])
+def test_a_full_or_read_only_disk_leaves_nothing(tmp_path, options, error, failed, kept):
+    (tmp_path / "small.xy").write_text("1 2\n")
+    (tmp_path / "big.xy").write_text("1 2\n" * 20000)  # 160 kB as xye
+    (disk := tmp_path / "disk").mkdir()
+    argv, env = command()
+    script = ('mount -t tmpfs -o "$1" morvex-test "$2" || exit 99; disk=$2; shift 2; "$@"; '
+              'echo "exit $?"; find "$disk" -mindepth 1 -printf "%P\\n"')
+    done = subprocess.run(["unshare", "--mount", "sh", "-c", script, "sh", options, disk, *argv,
+                           "-o", disk, tmp_path / "small.xy", tmp_path / "big.xy"],
+                          env=env, capture_output=True, text=True)
+    if done.returncode:
+        pytest.skip(f"cannot mount a tmpfs in a private mount namespace: {done.stderr.strip()}")
+    assert sorted(done.stderr.splitlines()) == [
+        f"{tmp_path}/{name}.xy: OSError: {error}: '{disk}/{name}.xye'" for name in failed]
+    assert done.stdout.endswith(f"exit 1\n{kept}")
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--dask", "tcp://127.0.0.1:1"],
+     "--dask needs the distributed package (Debian: python3-distributed): not installed"),
+    (["--dask", "tcp://127.0.0.1:1", "--dask-timeout", "0.5"], "--dask tcp://127.0.0.1:1: "
+     "OSError: Timed out trying to connect to tcp://127.0.0.1:1 after 0.5 s"),
+])
+def test_setup_errors_are_one_line_and_exit_2(tmp_path, args, message):
+    (tmp_path / "distributed.py").write_text("raise ImportError('not installed')\n")
+    argv, env = command([tmp_path] if "not installed" in message else [])
+    done = subprocess.run([*argv, *args, "a.xy"], env=env, capture_output=True, text=True)
+    assert (done.returncode, done.stdout, done.stderr) == (2, "", f"morvex-convert: {message}\n")
+
+
+@pytest.mark.slow
+def test_a_killed_run_leaves_whole_outputs_and_a_rerun_finishes_them(tmp_path):
+    tree, out, want = tmp_path / "tree", tmp_path / "out", tmp_path / "want"
+    for i in range(6):
+        (tree / f"d{i % 2}").mkdir(parents=True, exist_ok=True)
+        (tree / f"d{i % 2}/s{i}.xy").write_text("".join(f"{x / 7} {i}\n" for x in range(300_000)))
+    assert run("-o", want, tree).returncode == 0
+    argv, env = command()
+    # The whole process group killed at once, while a temporary file exists, and once one and
+    # three more outputs are whole; each run after the first is a rerun of the one before.
+    for least_temps, least_new in ((0, 0), (1, 0), (0, 1), (0, 3)):
+        before = len(files(out))
+        child = subprocess.Popen([*argv, "--jobs", "2", "-o", out, tree], env=env,
+                                 start_new_session=True, stderr=subprocess.DEVNULL)
+        while child.poll() is None:
+            names = [p.name for p in out.rglob("*") if p.is_file()]
+            temps = sum("morvex-tmp" in name for name in names)
+            if temps >= least_temps and len(names) - temps - before >= least_new:
+                break
+        os.killpg(child.pid, signal.SIGKILL)
+        child.wait()
+        whole = {name: data for name, data in files(out).items() if "morvex-tmp" not in name}
+        assert whole == {name: files(want)[name] for name in whole}
+    with open(out / "d0" / ".s0.xye.morvex-tmp-held", "w") as writer:  # a running writer's
+        fcntl.flock(writer, fcntl.LOCK_EX)
+        done = run("-o", out, tree)
+        assert done.stdout.startswith(f"{6 - len(whole)} converted, {len(whole)} skipped")
+        assert files(out) == {**files(want), "d0/.s0.xye.morvex-tmp-held": b""}
