@@ -74,8 +74,13 @@ std::string_view column_format_name(std::string_view format, const Measurement& 
 }
 
 MeasurementResult measure(Input& input, std::string_view name) {
-  std::string_view format = detect_format(input.peek(detect_size));
-  if (format.empty()) format = format_of_extension(format_extension(name));
+  const std::string_view head = input.peek(detect_size);
+  std::string_view format = detect_format(head);
+  const std::string extension = format_extension(name);
+  if (format.empty()) format = format_of_extension(extension);
+  // A raw file the content rules cannot place goes to the reader its zero-byte test picks,
+  // whose message says what is wrong with it.
+  if (format.empty() && extension == "raw") format = looks_binary(head) ? "bruker_raw" : "gsas";
   const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
   if (found == named_readers.end()) return fail(UnknownFormat{});
   CollectingSink sink;

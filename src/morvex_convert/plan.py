@@ -12,8 +12,11 @@ from morvex_convert.convert import FAILED, Outcome, Task, describe
 from morvex_convert.identity import Key, entry_key, file_key, folder_key
 from morvex_convert.output import is_temporary
 
-# What morvex.read recognises by extension alone (compared without regard to case).
-EXTENSIONS = ("xy", "xye", "csv", "raw", "xrdml", "rasx")
+# What a directory walk takes (compared without regard to case). morvexio finds the format
+# from the content, so these only say which files are diffraction data at all; the names
+# GSAS files go by are among them.
+EXTENSIONS = ("xy", "xye", "csv", "raw", "xrdml", "rasx", "gsa", "gss", "gsas", "fxye", "xra",
+              "cwn", "ras", "brml", "uxd", "rd", "sd", "udf", "cif", "chi", "cpi")
 
 
 class LoadAs(NamedTuple):
