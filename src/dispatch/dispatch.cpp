@@ -57,13 +57,17 @@ struct NamedReader {
   Reader reader;
 };
 
-constexpr std::array<NamedReader, 6> named_readers = {{
+constexpr std::array<NamedReader, 10> named_readers = {{
     {"xy", read_xy},
     {"csv", read_csv},
     {"gsas", read_gsas_raw},
     {"bruker_raw", read_bruker_raw},
     {"xrdml", read_xrdml},
     {"rasx", read_rasx},
+    {"ras", read_ras},
+    {"uxd", read_uxd},
+    {"cpi", read_cpi},
+    {"chi", read_chi},
 }};
 
 // Column files name themselves by what they hold: xye where every point has an uncertainty.
