@@ -19,13 +19,12 @@ int days_in_month(int year, int month) {
 std::optional<std::string> iso_8601(const DateTime& t) {
   if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return std::nullopt;
   if (t.day < 1 || t.day > days_in_month(t.year, t.month)) return std::nullopt;
-  if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
-      t.second > 59) {
+  if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59) {
     return std::nullopt;
   }
   char text[32];  // room for what the compiler cannot rule out
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
   return std::string(text);
 }
 

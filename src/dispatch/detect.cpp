@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "core/number.hpp"
 #include "core/tokens.hpp"
 
 namespace morvex {
@@ -79,8 +80,12 @@ bool is_fit2d_chi(std::string_view head) {
   }
   const std::string_view count = trim_white_space(lines[3]);
   if (count.empty() || !std::ranges::all_of(count, is_digit)) return false;
+  // A label, not a row: "2-Theta Angle (Degrees)" starts like a number but is none.
   const std::string_view x_label = trim_white_space(lines[1]);
-  if (starts_like_number(x_label) || x_label.find('\0') != std::string_view::npos) return false;
+  if (parse_double(x_label.substr(0, x_label.find_first_of(" \t,"))) ||
+      x_label.find('\0') != std::string_view::npos) {
+    return false;
+  }
   return starts_like_number(trim_white_space(lines[4]));
 }
 

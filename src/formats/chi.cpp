@@ -51,7 +51,8 @@ ReadStatus read_row(std::string_view line, std::vector<std::string_view>& tokens
   if (!is_ascii(line)) return parse_failure("Invalid chi data row");
   split_white_space(line, tokens, row_columns + 1);
   if (tokens.empty()) return succeeded;
-  if (tokens.size() < 2 || tokens.size() > row_columns) return parse_failure("Invalid chi data row");
+  if (tokens.size() < 2 || tokens.size() > row_columns)
+    return parse_failure("Invalid chi data row");
   const auto x = parse_double(tokens[0]);
   const auto y = parse_double(tokens[1]);
   if (!x || !y) return parse_failure("Invalid chi data row");

@@ -11,8 +11,8 @@
 namespace morvex {
 
 struct ColumnHeader {
-  MetaTable measurement;  // measurement-level keys and the header fields
-  MetaTable scan;         // scan-level keys
+  MetaTable measurement;                // measurement-level keys and the header fields
+  MetaTable scan;                       // scan-level keys
   std::optional<double> stated_points;  // where the header states how many rows follow
 };
 

@@ -16,8 +16,17 @@ constexpr std::string_view signature = "SIETRONICS XRD SCAN";
 constexpr std::string_view data_marker = "SCANDATA";
 // Lines after the signature, in their order in every CPI file; the sample is the last one
 // before SCANDATA.
-enum HeaderLine { start_line, end_line, step_line, anode_line, wavelength_line, date_line,
-                  time_line, sample_line, header_lines };
+enum HeaderLine {
+  start_line,
+  end_line,
+  step_line,
+  anode_line,
+  wavelength_line,
+  date_line,
+  time_line,
+  sample_line,
+  header_lines
+};
 // A point count past this is no scan but a damaged header.
 constexpr double max_points = 1e8;
 
@@ -116,7 +125,8 @@ ReadStatus read_cpi(Input& input, ScanSink& sink) {
     scan.y.push_back(*value);
   }
   if (scan.y.size() < header->points) {
-    return parse_failure("CPI scan has fewer points than its start, end and step state (cut file?)");
+    return parse_failure(
+        "CPI scan has fewer points than its start, end and step state (cut file?)");
   }
   if (scan.y.size() > header->points) {
     return parse_failure("CPI scan has more points than its start, end and step state");

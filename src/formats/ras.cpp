@@ -131,10 +131,18 @@ void measurement_keys(const std::vector<Field>& header, MetaTable& meta) {
 }
 
 constexpr std::string_view mapped_fields[] = {
-    "FILE_SAMPLE",          "HW_XG_TARGET_NAME",    "HW_XG_WAVE_LENGTH_ALPHA1",
-    "HW_XG_WAVE_LENGTH_ALPHA2", "HW_XG_WAVE_LENGTH_BETA", "MEAS_COND_XG_VOLTAGE",
-    "MEAS_COND_XG_CURRENT", "MEAS_SCAN_START_TIME", "MEAS_SCAN_AXIS_X",
-    "MEAS_SCAN_UNIT_X",     "MEAS_SCAN_START",      "MEAS_SCAN_STEP",
+    "FILE_SAMPLE",
+    "HW_XG_TARGET_NAME",
+    "HW_XG_WAVE_LENGTH_ALPHA1",
+    "HW_XG_WAVE_LENGTH_ALPHA2",
+    "HW_XG_WAVE_LENGTH_BETA",
+    "MEAS_COND_XG_VOLTAGE",
+    "MEAS_COND_XG_CURRENT",
+    "MEAS_SCAN_START_TIME",
+    "MEAS_SCAN_AXIS_X",
+    "MEAS_SCAN_UNIT_X",
+    "MEAS_SCAN_START",
+    "MEAS_SCAN_STEP",
 };
 
 bool is_mapped(std::string_view key) {

@@ -123,7 +123,7 @@ void measurement_keys(const Range& range, const std::vector<Field>& file, MetaTa
 }
 
 constexpr std::string_view mapped_fields[] = {
-    "SAMPLE", "ANODE", "WL1",   "WL2",      "WL3",      "WLRATIO",  "KV",
+    "SAMPLE", "ANODE",        "WL1",   "WL2",   "WL3",      "WLRATIO",  "KV",
     "MA",     "DATEMEASURED", "DRIVE", "START", "STEPSIZE", "STEPTIME",
 };
 
