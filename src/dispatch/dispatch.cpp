@@ -79,7 +79,10 @@ std::string_view column_format_name(std::string_view format, const Measurement& 
 
 MeasurementResult measure(Input& input, std::string_view name) {
   std::string_view format = detect_format(input.peek(detect_size));
-  if (format.empty()) format = format_of_extension(format_extension(name));
+  const std::string_view named = format_of_extension(format_extension(name));
+  // A Fit2D chi header is also what a column file's title lines may be: a file named as
+  // columns stays one, so that morvexio reads it as morvex does.
+  if (format.empty() || (format == "chi" && (named == "xy" || named == "csv"))) format = named;
   const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
   if (found == named_readers.end()) return fail(UnknownFormat{});
   CollectingSink sink;

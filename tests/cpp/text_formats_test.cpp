@@ -50,7 +50,8 @@ TEST(TextFormats, RefusesWhatDepartsFromTheLayout) {
       {"SIETRONICS XRD SCAN\n1\n2\n0\nCu\n1,54\nday\nSCANDATA\n5\n", "a.cpi",
        "Invalid CPI start, end or step"},
       {"SIETRONICS XRD SCAN\n1\n2\n1\n", "a.cpi", "CPI header ends before SCANDATA"},
-      {"t\nx\ny\n3\n1 2\n2 3\n", "a.chi", "chi file has fewer points than its header states (cut file?)"},
+      {"t\nx\ny\n3\n1 2\n2 3\n", "a.chi",
+       "chi file has fewer points than its header states (cut file?)"},
       {"t\nx\ny\n1\n1 2\n2 3\n", "a.chi", "chi file has more points than its header states"},
       {"t\nx\ny\n2\n1 2\n2 z\n", "a.chi", "Invalid chi data row"},
       {"[Measurement conditions]\nNo. of points, 3\n[Scan points]\n1,2\n2,3\n", "a.csv",
@@ -66,7 +67,8 @@ TEST(TextFormats, RefusesWhatDepartsFromTheLayout) {
 TEST(TextFormats, RasScansKeepTheirOwnValuesAndLeaveShiftJisTextOut) {
   const std::string data = std::string(ras_head) +
                            "1 2 1\n2 3 0.5\n*RAS_INT_END\n*RAS_HEADER_START\n"
-                           "*HW_XG_TARGET_NAME \"Co\"\n*MEAS_SCAN_START_TIME \"11/21/2017 08:32:31\"\n"
+                           "*HW_XG_TARGET_NAME \"Co\"\n"
+                           "*MEAS_SCAN_START_TIME \"11/21/2017 08:32:31\"\n"
                            "*RAS_HEADER_END\n*RAS_INT_START\n3 4 1\n*RAS_INT_END\n*RAS_DATA_END\n";
   const auto result = measure_bytes(data, "noname");
   ASSERT_TRUE(result.ok()) << result.error().message();
@@ -85,7 +87,8 @@ TEST(TextFormats, RasScansKeepTheirOwnValuesAndLeaveShiftJisTextOut) {
 
 TEST(TextFormats, UxdLatin1TextIsReportedAsUtf8) {
   const auto result = measure_bytes(
-      "; Schmei\xDF" "er\r\n_SAMPLE='M\xFCller'\r\n_DATEMEASURED='04-Mar-2010 20:59:14'\r\n"
+      "; Schmei\xDF"
+      "er\r\n_SAMPLE='M\xFCller'\r\n_DATEMEASURED='04-Mar-2010 20:59:14'\r\n"
       "; (Data for Range number 1)\r\n_START=10\r\n_STEPSIZE=0.5\r\n_COUNTS\r\n 1 2\r\n 3\r\n"
       "; (Data for Range number 2)\r\n_2THETACOUNTS\r\n20 5\r\n",
       "x.uxd");
@@ -128,6 +131,10 @@ TEST(TextFormats, FoundByContent) {
       {"_not a field\n", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(detect_format(c.head), c.format) << c.head;
+  // A chi header in a file named as columns: the rows, as morvex reads them.
+  const auto columns = measure_bytes("t\nx\ny\n3\n1 2\n", "a.csv");
+  ASSERT_TRUE(columns.ok());
+  EXPECT_EQ(columns.value().format, "csv");
 }
 
 }  // namespace
