@@ -5,7 +5,7 @@
 # Further package names given as arguments are installed too (CI adds clang).
 set -euo pipefail
 packages=(build-essential cmake pkg-config libzip-dev zlib1g-dev libisal-dev libfast-float-dev
-          libgtest-dev python3-dev python3-venv patchelf "$@")
+          libgtest-dev python3-dev python3-venv "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
