@@ -52,7 +52,7 @@ print(f"  CPython {sys.version.split()[0]}: morvex", importlib.metadata.version(
 PY
   )
   (cd "$scratch/run" && MORVEX_INSTALLED=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider \
-    "$@" "$root/tests/python" | tail -1)
+    "$@" "$root/tests/python" | tail -n 15)
 }
 
 echo "== the wheel in a fresh virtual environment: the whole suite"
