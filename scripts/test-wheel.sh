@@ -25,8 +25,10 @@ wheels=("$scratch"/dist/morvex-"$version"-"$py_api"-abi3-manylinux_2_*_x86_64.wh
 wheel=${wheels[0]}
 sdist=$scratch/dist/morvex-$version.tar.gz
 "$MORVEX_VENV/bin/auditwheel" show "$wheel" | tee "$scratch/show.log" | sed 's/^/  /' | head -4
-grep -q "consistent with the following platform tag: \"manylinux_2_[0-9]*_x86_64\"" \
-  "$scratch/show.log" || { echo "auditwheel does not call the wheel manylinux"; exit 1; }
+# auditwheel wraps its lines.
+tr '\n' ' ' <"$scratch/show.log" \
+  | grep -q "consistent with the following platform tag: \"manylinux_2_[0-9]*_x86_64\"" \
+  || { echo "auditwheel does not call the wheel manylinux"; exit 1; }
 listing=$(tar tzf "$sdist")
 for f in CMakeLists.txt cmake/sources.cmake VERSION LICENSE CHANGELOG.md README.md \
          pyproject.toml requirements/test.txt src/python/morvex.pyi src/python/module.cpp \
