@@ -16,7 +16,7 @@ as CPython's small-object allocator stores it: it hands out blocks in multiples 
 on 64-bit builds, so a 24-byte float takes 32. Pool headers are not counted. numpy's peak for
 loadtxt plus tolist, which ends in the same lists, is measured the same way for comparison.
 
-Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
+Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 """
 
 import json

@@ -2,7 +2,7 @@
 """Times morvex.read on a RASX archive with a 1,000,000-line profile against zipfile plus
 pandas.read_csv on the profile entry, both to lists, the two taking turns.
 
-Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
+Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 The archive is written under bench/data/ on first use.
 """
 

@@ -8,7 +8,7 @@ reading the file into memory plus one pass over it, the least any reader that ma
 whole file must do. GSAS: morvex.read plus lists against numpy.loadtxt on the data lines plus
 tolist. All cases take turns.
 
-Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
+Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 The data files are written under bench/data/ on first use.
 """
 

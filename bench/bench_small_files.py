@@ -6,7 +6,7 @@ This is the per-file overhead a caller with a folder of scans pays: open, format
 buffers and the three lists, 500 times. Each contender reads the whole folder once a round,
 the two taking turns; the table gives the median of the rounds, for all 500 files.
 
-Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
+Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 The files are written under bench/data/small_xye/ on first use.
 """
 

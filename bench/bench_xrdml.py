@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times morvex.read on a 1,000,000-intensity XRDML document against ElementTree plus numpy.
 
-Run with /usr/bin/python3; the module is taken from $MORVEX_BUILD_DIR (default build/).
+Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 The data file (about 4 MB) is written under bench/data/ on first use. Both contenders end
 with x and y as lists of floats; they take turns.
 """

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times morvex.read on a 1,000,000-point xye file against numpy.loadtxt and a C++ floor.
 
-Run with /usr/bin/python3; the module and the floor program (xy_floor) are taken from
+Run with build-venv/bin/python; the module and the floor program (xy_floor) are taken from
 $MORVEX_BUILD_DIR (default build/). The data file is written under bench/data/ on first use.
 
 Cases, all taking turns round by round:

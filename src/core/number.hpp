@@ -8,11 +8,7 @@
 #include <string_view>
 
 #include "core/swar.hpp"
-
-#if defined(__SSE2__) && defined(__x86_64__)
-#define MORVEX_NUMBER_VECTOR 1
-#include <emmintrin.h>
-#endif
+#include "core/vector.hpp"
 
 namespace morvex {
 
@@ -92,7 +88,7 @@ inline bool parse_plain_decimal(const char* p, const char* end, double& value) {
   return true;
 }
 
-#if defined(MORVEX_NUMBER_VECTOR)
+#if MORVEX_VECTOR
 // Sixteen zero bytes, then sixteen of all ones: the 16 bytes from `n` on mark the last n.
 inline constexpr std::array<unsigned char, 32> zeros_then_ones = [] {
   std::array<unsigned char, 32> bytes{};
@@ -165,7 +161,7 @@ inline bool parse_plain_decimal_window(const char* p, const char* end, double& v
 
 [[gnu::always_inline]] inline std::optional<double> parse_double(std::string_view token,
                                                                  const char* buffer) {
-#if defined(MORVEX_NUMBER_VECTOR)
+#if MORVEX_VECTOR
   const char* const p = token.data();
   const char* const end = p + token.size();
   if (end - buffer >= 16) {

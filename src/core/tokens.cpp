@@ -76,7 +76,7 @@ std::string_view next_token_bytewise(const char*& p, const char* const end) {
   return std::string_view(token, static_cast<std::size_t>(p - token));
 }
 
-#if defined(__SSE2__)
+#if MORVEX_VECTOR
 
 using ascii_blocks::Block;
 using ascii_blocks::block_at;
@@ -129,7 +129,7 @@ void split(std::string_view text, std::vector<std::string_view>& tokens, std::si
   tokens.clear();
   const char* p = text.data();
   const char* const end = p + text.size();
-#if defined(__SSE2__)
+#if MORVEX_VECTOR
   if (max_tokens == 0) return;
   p = ascii_blocks::split_ascii<comma_separates>(text.data(), end, [&](std::string_view token) {
     tokens.push_back(token);

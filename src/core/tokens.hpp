@@ -33,7 +33,7 @@ void split_fields(std::string_view text, std::vector<std::string_view>& tokens,
 template <class Use>
 void for_each_white_space_token(std::string_view text, std::vector<std::string_view>& tokens,
                                 Use&& use) {
-#if defined(__SSE2__)
+#if MORVEX_VECTOR
   const char* const rest = ascii_blocks::split_ascii<false>(text.data(), text.data() + text.size(),
                                                             [&use](std::string_view token) {
                                                               use(token);

@@ -46,7 +46,8 @@ namespace {
 // the next token waits on no parse and the numbers of a line are read side by side.
 template <bool comma_separates>
 std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTarget& target) {
-#if !defined(__SSE2__)
+#if !MORVEX_VECTOR
+  (void)text, (void)columns, (void)target;
   return 0;  // the line reader takes every line
 #else
   if (text.empty()) return 0;
@@ -59,7 +60,8 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
   std::size_t count = 0;  // tokens of the row so far
   const auto take = [&](const char* token, const char* token_end) {
     if (count < columns) {
-      const auto value = parse_double(std::string_view(token, token_end - token), begin);
+      const auto value =
+          parse_double(std::string_view(token, static_cast<std::size_t>(token_end - token)), begin);
       if (!value) return false;
       values[count] = *value;
     }
@@ -100,10 +102,12 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
         open_token = chunk + at;
         break;
       }
-      if (!take(chunk + at, chunk + std::countr_zero(token_stops))) return line - begin;
+      if (!take(chunk + at, chunk + std::countr_zero(token_stops))) {
+        return static_cast<std::size_t>(line - begin);
+      }
     }
   }
-  return line - begin;
+  return static_cast<std::size_t>(line - begin);
 #endif
 }
 

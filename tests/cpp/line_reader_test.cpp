@@ -150,18 +150,9 @@ TEST(LineReaderBuffer, MultiByteCharacterSplitByTheBoundary) {
 
 TEST(LineReaderUtf8, AcceptsTheLimitsOfEachLength) {
   const char* const valid[] = {
-      "\x7F",
-      "\xC2\x80",
-      "\xDF\xBF",
-      "\xE0\xA0\x80",
-      "\xED\x9F\xBF",
-      "\xEE\x80\x80",
-      "\xEF\xBF\xBF",
-      "\xF0\x90\x80\x80",
-      "\xF4\x8F\xBF\xBF",
-      "\xF3\xBF\xBF\xBF",
-      "\xC2\xB0"
-      "C",
+      "\x7F",         "\xC2\x80",     "\xDF\xBF",         "\xE0\xA0\x80",     "\xED\x9F\xBF",
+      "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xF3\xBF\xBF\xBF",
+      "\xC2\xB0\x43",  // "°C"
       "\xE2\x80\xA8",
   };
   for (const char* text : valid) {

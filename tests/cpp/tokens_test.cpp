@@ -210,7 +210,8 @@ TEST(TextTokenizers, RandomTextsSplitAsTheBytewiseRulesSay) {
     const std::size_t limit = random() % 4;
     split_white_space(view, views, limit);
     EXPECT_EQ(Tokens(views.begin(), views.end()),
-              Tokens(expected.begin(), expected.begin() + std::min(limit, expected.size())));
+              Tokens(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(
+                                                              std::min(limit, expected.size()))));
     EXPECT_EQ(each_token(view), expected) << text;
   }
   munmap(pages, 3 * page);

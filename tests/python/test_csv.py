@@ -16,23 +16,6 @@ def columns(pattern):
 # --- fields ----------------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize(
-    "line",
-    [
-        "1.5,200",
-        "1.5, 200",
-        "1.5 200",
-        "1.5,,200",
-        ",1.5,200",
-        "1.5,200,",
-        "1.5\t,\t200",
-        " 1.5 , 200 ",
-    ],
-)
-def test_commas_and_white_space_separate_alike(line):
-    assert columns(load(line + "\n")) == ([1.5], [200.0], None)
-
-
 def test_empty_field_does_not_hold_its_place():
     # The empty field vanishes, so 3.2 becomes the third token: the uncertainty.
     assert columns(load("10.0,100,,3.2\n")) == ([10.0], [100.0], [3.2])
@@ -134,12 +117,6 @@ def test_invalid_utf8_fails_even_in_a_comment():
         load(b"# measured at 25\xb0C\n1,2\n")
     assert type(raised.value) is OSError
     assert str(raised.value) == "stream did not contain valid UTF-8"
-
-
-def test_special_values_are_data():
-    x, y, e = columns(load("nan,inf\n-1e-3,-INFINITY\n"))
-    assert x[0] != x[0] and y[0] == float("inf")
-    assert (x[1], y[1], e) == (-0.001, float("-inf"), None)
 
 
 def test_many_rows_across_buffers_match_python_floats(tmp_path):

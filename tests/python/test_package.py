@@ -6,13 +6,15 @@ import inspect
 import os
 import pathlib
 import re
-import tomllib
+import sys
 import types
 
 import pytest
 
 import morvex
 from conftest import BUILD_DIR
+
+import tomllib
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 STUB = ROOT / "src" / "python" / "morvex.pyi"
@@ -79,9 +81,15 @@ class TestVersion:
         with (ROOT / "pyproject.toml").open("rb") as f:
             pyproject = tomllib.load(f)
         assert "version" in pyproject["project"]["dynamic"]
-        assert pyproject["tool"]["setuptools"]["dynamic"]["version"] == {"file": "VERSION"}
+        assert pyproject["tool"]["scikit-build"]["metadata"]["version"]["input"] == "VERSION"
         changelog = (ROOT / "CHANGELOG.md").read_text(encoding="utf-8")
-        assert re.search(r"^## (\S+)", changelog, re.MULTILINE).group(1) == version()
+        assert re.search(r"^## (?!Unreleased)(\S+)", changelog, re.MULTILINE).group(1) == version()
+
+    def test_the_abi3_floor_is_the_oldest_python_the_metadata_admits(self):
+        with (ROOT / "pyproject.toml").open("rb") as f:
+            pyproject = tomllib.load(f)
+        floor = pyproject["tool"]["scikit-build"]["wheel"]["py-api"]
+        assert pyproject["project"]["requires-python"] == f">=3.{floor[3:]}"
 
     @pytest.mark.skipif(bool(os.environ.get("MORVEX_INSTALLED")), reason="no build tree")
     def test_cmake_reads_it(self):
@@ -95,6 +103,6 @@ class TestVersion:
         files = {str(f) for f in importlib.metadata.files("morvex")}
         assert {"morvex.abi3.so", "morvex.pyi", "morvex-stubs/__init__.pyi",
                 "morvex-stubs/py.typed", "morvex_convert/cli.py",
-                f"morvex-{version()}.dist-info/LICENSE"} <= files
+                f"morvex-{version()}.dist-info/licenses/LICENSE"} <= files
         (script,) = importlib.metadata.entry_points(group="console_scripts", name="morvex-convert")
         assert script.value == "morvex_convert.cli:main"

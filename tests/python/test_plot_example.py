@@ -3,9 +3,8 @@
 import importlib.util
 import pathlib
 
+import matplotlib  # noqa: F401  (a test requirement: its absence must fail, not skip)
 import pytest
-
-pytest.importorskip("matplotlib")
 
 PLOT = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plot.py"
 module_spec = importlib.util.spec_from_file_location("plot_example", PLOT)

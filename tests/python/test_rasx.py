@@ -256,7 +256,13 @@ def test_damaged_deflate_data_is_an_os_error():
 
 
 TEXT = b"1 2\n3 4\n"
-COMPLETE = zlib.compress(TEXT, wbits=-15)
+
+def raw_deflate(data):
+    deflate = zlib.compressobj(wbits=-15)  # zlib.compress takes wbits from 3.11 on
+    return deflate.compress(data) + deflate.flush()
+
+
+COMPLETE = raw_deflate(TEXT)
 FLUSHING = zlib.compressobj(wbits=-15)
 SYNC_FLUSHED = FLUSHING.compress(TEXT) + FLUSHING.flush(zlib.Z_SYNC_FLUSH)  # no final block
 
