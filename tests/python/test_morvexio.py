@@ -3,6 +3,7 @@
 import errno
 import os
 import pickle
+import signal
 import subprocess
 import xml.etree.ElementTree as ET
 
@@ -125,10 +126,16 @@ def test_records_pickle_and_compare_by_value(realdata):
 def test_ctrl_c_ends_a_read_blocked_on_a_fifo(tmp_path, read):
     fifo = tmp_path / "pipe.xy"
     os.mkfifo(fifo)
+    # A shell that starts jobs in the background has them ignore SIGINT: handle it here.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     # From another process: a load holds the interpreter lock, so no thread of ours could.
-    killer = subprocess.Popen(["sh", "-c", f"sleep 0.5; kill -INT {os.getpid()}"])
+    # Should the signal not end the read, a writer ends it seconds later and the test fails.
+    killer = subprocess.Popen(
+        ["sh", "-c", f"sleep 0.5; kill -INT {os.getpid()}; sleep 5; : > '{fifo}'"])
     try:
         with pytest.raises(KeyboardInterrupt):
             read(fifo)
     finally:
+        signal.signal(signal.SIGINT, previous)
+        killer.kill()
         killer.wait()
