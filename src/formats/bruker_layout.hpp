@@ -16,17 +16,17 @@ constexpr double unknown_position = -1e6;
 
 namespace version1 {  // "RAW ": ranges follow the signature, each may repeat it
 constexpr std::size_t first_range = 4;
-constexpr std::size_t steps = 0;            // u32
-constexpr std::size_t time_per_step = 4;    // f32
-constexpr std::size_t step = 8;             // f32
-constexpr std::size_t start = 20;           // f32, 2-theta
-constexpr std::size_t theta = 24;           // f32
-constexpr std::size_t chi = 28;             // f32
-constexpr std::size_t phi = 32;             // f32
-constexpr std::size_t sample_name = 36;     // 32 characters
+constexpr std::size_t steps = 0;          // u32
+constexpr std::size_t time_per_step = 4;  // f32
+constexpr std::size_t step = 8;           // f32
+constexpr std::size_t start = 20;         // f32, 2-theta
+constexpr std::size_t theta = 24;         // f32
+constexpr std::size_t chi = 28;           // f32
+constexpr std::size_t phi = 32;           // f32
+constexpr std::size_t sample_name = 36;   // 32 characters
 constexpr std::size_t sample_name_size = 32;
-constexpr std::size_t kalpha1 = 68;         // f32
-constexpr std::size_t kalpha2 = 72;         // f32
+constexpr std::size_t kalpha1 = 68;           // f32
+constexpr std::size_t kalpha2 = 72;           // f32
 constexpr std::size_t following_range = 148;  // u32, 0 after the last range
 constexpr std::size_t data = 152;  // the range header's size; intensities follow, f32 each
 }  // namespace version1
@@ -71,9 +71,9 @@ constexpr std::size_t ratio = 648;    // f64
 constexpr std::size_t first_range = 712;
 constexpr std::size_t header_length = 0;  // u32, always 304
 constexpr std::uint32_t expected_header_length = 304;
-constexpr std::size_t steps = 4;                 // u32
-constexpr std::size_t theta = 8;                 // f64; the drives follow as f64 each:
-constexpr std::size_t start = 16;                // 2-theta, the scan's start
+constexpr std::size_t steps = 4;   // u32
+constexpr std::size_t theta = 8;   // f64; the drives follow as f64 each:
+constexpr std::size_t start = 16;  // 2-theta, the scan's start
 constexpr std::size_t chi = 24;
 constexpr std::size_t phi = 32;
 constexpr std::size_t x = 40;
@@ -87,7 +87,7 @@ constexpr std::size_t used_wavelength = 240;     // f64
 constexpr std::size_t supplementary_size = 256;  // u32, extra headers before the data
 }  // namespace version3
 
-namespace version4 {  // "RAW4.00"
+namespace version4 {              // "RAW4.00"
 constexpr std::size_t date = 12;  // 12 characters, "MM/DD/YYYY"
 constexpr std::size_t date_size = 12;
 constexpr std::size_t time = 24;  // 10 characters, "hh:mm:ss"

@@ -89,7 +89,9 @@ std::optional<int> digits_at(std::string_view text, std::size_t at, std::size_t 
 }
 
 // A two-digit year as POSIX strptime's %y reads it.
-int full_year(int year) { return year < 69 ? 2000 + year : 1900 + year; }
+int full_year(int year) {
+  return year < 69 ? 2000 + year : 1900 + year;
+}
 
 // "YYYY-MM-DDThh:mm[:ss]" from date and time fields, nothing when one is not a valid number.
 std::optional<std::string> iso_date_time(std::optional<int> year, std::optional<int> month,
@@ -102,12 +104,11 @@ std::optional<std::string> iso_date_time(std::optional<int> year, std::optional<
   }
   const auto second = digits_at(time, 6, 2);
   char text[32];
-  const int length =
-      second && time[5] == ':'
-          ? std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", *year, *month, *day,
-                          *hour, *minute, *second)
-          : std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", *year, *month, *day,
-                          *hour, *minute);
+  const int length = second && time[5] == ':'
+                         ? std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", *year,
+                                         *month, *day, *hour, *minute, *second)
+                         : std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", *year,
+                                         *month, *day, *hour, *minute);
   return std::string(text, static_cast<std::size_t>(length));
 }
 
@@ -156,8 +157,8 @@ void read_version4_file(std::string_view input, std::uint64_t first_range, MetaT
   using namespace version4;
   const std::string day = text_at(input, date, date_size);  // "MM/DD/YYYY"
   const std::string clock = text_at(input, time, time_size);
-  set_started(meta, iso_date_time(digits_at(day, 6, 4), digits_at(day, 0, 2),
-                                  digits_at(day, 3, 2), clock));
+  set_started(
+      meta, iso_date_time(digits_at(day, 6, 4), digits_at(day, 0, 2), digits_at(day, 3, 2), clock));
   MetaTable header;
   set_text(header, "MEASURE_DATE", day);
   set_text(header, "MEASURE_TIME", clock);
@@ -247,7 +248,8 @@ void read_version4_drives(std::string_view input, std::uint64_t first, std::uint
     if (!type || !length || *length < min_segment_length || *length > end - at) return;
     if (*type == drive_segment && *length >= drive_start + sizeof(double)) {
       const std::string name = text_at(input, at + drive_name, drive_name_size);
-      if (!name.empty() && name != x_drive) set_position(axes, name, double_at(input, at + drive_start));
+      if (!name.empty() && name != x_drive)
+        set_position(axes, name, double_at(input, at + drive_start));
     }
     at += *length;
   }
@@ -265,8 +267,8 @@ MetaTable version4_meta(std::string_view input, std::uint64_t at, const RangeLay
   set_positive(meta, "voltage_kv", single_at(input, at + voltage));
   set_positive(meta, "current_ma", single_at(input, at + current));
   MetaTable axes;
-  read_version4_drives(input, at + range_header_size, layout.data_offset,
-                       coupled ? "2Theta" : "", axes);
+  read_version4_drives(input, at + range_header_size, layout.data_offset, coupled ? "2Theta" : "",
+                       axes);
   set_table(meta, "axes", std::move(axes));
   return meta;
 }
