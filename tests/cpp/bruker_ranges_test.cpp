@@ -118,8 +118,8 @@ TEST(BrukerRanges, Version1ChainRepeatsTheSignature) {
 }
 
 TEST(BrukerRanges, CutLaterRangeFailsTheRead) {
-  const std::string whole = "RAW " + version1_range({1, 2, 3}, 10.0f, true) +
-                            version1_range({4, 5}, 20.0f, false);
+  const std::string whole =
+      "RAW " + version1_range({1, 2, 3}, 10.0f, true) + version1_range({4, 5}, 20.0f, false);
   for (std::size_t cut : {std::size_t{4}, std::size_t{100}, std::size_t{157}}) {
     const auto result = morvex::measure_bytes(whole.substr(0, whole.size() - cut), "cut.raw");
     ASSERT_FALSE(result.ok()) << cut;
