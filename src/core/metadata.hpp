@@ -24,7 +24,7 @@ class MetaTable {
 
   const std::vector<MetaEntry>& entries() const { return entries_; }
   // The entries, moved out; the table is left empty.
-  std::vector<MetaEntry> take_entries() { return std::move(entries_); }
+  std::vector<MetaEntry> take_entries();
   bool empty() const { return entries_.empty(); }
 
  private:
@@ -35,5 +35,9 @@ struct MetaEntry {
   std::string key;
   MetaTable::Value value;
 };
+
+inline std::vector<MetaEntry> MetaTable::take_entries() {
+  return std::move(entries_);
+}
 
 }  // namespace morvex

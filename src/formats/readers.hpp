@@ -17,5 +17,9 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink);
 ReadStatus read_bruker_raw(Input& input, ScanSink& sink);
 ReadStatus read_xrdml(Input& input, ScanSink& sink);
 ReadStatus read_rasx(Input& input, ScanSink& sink);
+ReadStatus read_ras(Input& input, ScanSink& sink);
+ReadStatus read_uxd(Input& input, ScanSink& sink);
+ReadStatus read_cpi(Input& input, ScanSink& sink);
+ReadStatus read_chi(Input& input, ScanSink& sink);
 
 }  // namespace morvex
