@@ -6,56 +6,14 @@
 #include <iterator>
 
 #include "core/little_endian.hpp"
+#include "formats/bruker_layout.hpp"
 
 namespace morvex {
 namespace {
 
+using namespace bruker;
+
 constexpr std::size_t single_size = 4;
-
-// The offsets below are the header layouts that real files of each version show. Offsets of
-// range fields are from the range header's start; all fields are little-endian.
-namespace version1 {  // "RAW ": ranges follow the signature
-constexpr std::size_t first_range = 4;
-constexpr std::size_t steps = 0;   // u32
-constexpr std::size_t step = 8;    // f32
-constexpr std::size_t start = 20;  // f32
-constexpr std::size_t data = 152;  // the range header's size; intensities follow, f32 each
-}  // namespace version1
-
-namespace version2 {                    // "RAW2"
-constexpr std::size_t range_count = 4;  // u16
-constexpr std::size_t first_range = 256;
-constexpr std::size_t header_length = 0;       // u16, intensities start this far into the range
-constexpr std::size_t min_header_length = 48;  // exclusive: the fields below lie inside
-constexpr std::size_t steps = 2;               // u16
-constexpr std::size_t step = 12;               // f32
-constexpr std::size_t start = 16;              // f32
-}  // namespace version2
-
-namespace version3 {                     // "RAW1.01"
-constexpr std::size_t range_count = 12;  // u32
-constexpr std::size_t first_range = 712;
-constexpr std::size_t header_length = 0;  // u32, always 304
-constexpr std::uint32_t expected_header_length = 304;
-constexpr std::size_t steps = 4;                 // u32
-constexpr std::size_t start = 16;                // f64, 2-theta
-constexpr std::size_t step = 176;                // f64
-constexpr std::size_t supplementary_size = 256;  // u32, extra headers before the data
-}  // namespace version3
-
-namespace version4 {  // "RAW4.00"
-constexpr std::size_t first_segment = 61;
-constexpr std::size_t segment_length = 4;  // u32, the whole segment, after a u32 type
-constexpr std::uint32_t min_segment_length = 8;
-constexpr std::uint32_t range_types[] = {0, 160};  // a segment of these types is the range
-constexpr std::size_t range_header_size = 160;
-constexpr std::size_t start = 72;             // f64
-constexpr std::size_t step = 80;              // f64
-constexpr std::size_t steps = 88;             // u32
-constexpr std::size_t bytes_per_point = 136;  // u32, the intensity is its first single
-constexpr std::uint32_t min_bytes_per_point = 4;
-constexpr std::size_t extra_headers_size = 140;  // u32, between range header and data
-}  // namespace version4
 
 // What a scan by an instrument looks like: anything else read from a header is taken for
 // unrelated bytes, and the search decides.
@@ -78,38 +36,80 @@ std::optional<RangeLayout> read_axis(std::string_view input, std::uint64_t range
   return RangeLayout{*first, *step_width, *count, 0, single_size};
 }
 
-std::optional<RangeLayout> read_version1(std::string_view input) {
+std::optional<RangeLayout> read_version1(std::string_view input, std::uint64_t at) {
   using namespace version1;
-  auto range = read_axis<std::uint32_t, float>(input, first_range, steps, start, step);
-  if (range) range->data_offset = first_range + data;
+  auto range = read_axis<std::uint32_t, float>(input, at, steps, start, step);
+  if (range) range->data_offset = at + data;
   return range;
 }
 
-std::optional<RangeLayout> read_version2(std::string_view input) {
+std::optional<RangeLayout> read_version2(std::string_view input, std::uint64_t at) {
   using namespace version2;
-  const auto ranges = read_le<std::uint16_t>(input, range_count);
-  const auto length = read_le<std::uint16_t>(input, first_range + header_length);
-  auto range = read_axis<std::uint16_t, float>(input, first_range, steps, start, step);
-  if (!ranges || !length || !range) return std::nullopt;
-  if (*ranges < 1 || *length <= min_header_length) return std::nullopt;
-  range->data_offset = first_range + *length;
+  const auto length = read_le<std::uint16_t>(input, at + header_length);
+  auto range = read_axis<std::uint16_t, float>(input, at, steps, start, step);
+  if (!length || !range || *length <= min_header_length) return std::nullopt;
+  range->data_offset = at + *length;
   return range;
 }
 
-std::optional<RangeLayout> read_version3(std::string_view input) {
+std::optional<RangeLayout> read_version3(std::string_view input, std::uint64_t at) {
   using namespace version3;
-  const auto ranges = read_le<std::uint32_t>(input, range_count);
-  const auto length = read_le<std::uint32_t>(input, first_range + header_length);
-  const auto supplementary = read_le<std::uint32_t>(input, first_range + supplementary_size);
-  auto range = read_axis<std::uint32_t, double>(input, first_range, steps, start, step);
-  if (!ranges || !length || !supplementary || !range) return std::nullopt;
-  if (*ranges < 1 || *length != expected_header_length) return std::nullopt;
-  range->data_offset = first_range + expected_header_length + std::uint64_t{*supplementary};
+  const auto length = read_le<std::uint32_t>(input, at + header_length);
+  const auto supplementary = read_le<std::uint32_t>(input, at + supplementary_size);
+  auto range = read_axis<std::uint32_t, double>(input, at, steps, start, step);
+  if (!length || !supplementary || !range) return std::nullopt;
+  if (*length != expected_header_length) return std::nullopt;
+  range->data_offset = at + expected_header_length + std::uint64_t{*supplementary};
   return range;
 }
 
-// The range follows a chain of metadata segments, each giving its own length.
-std::optional<std::size_t> find_version4_range(std::string_view input) {
+std::optional<RangeLayout> read_version4(std::string_view input, std::uint64_t at) {
+  using namespace version4;
+  auto layout = read_axis<std::uint32_t, double>(input, at, steps, start, step);
+  const auto stride = read_le<std::uint32_t>(input, at + bytes_per_point);
+  const auto extra = read_le<std::uint32_t>(input, at + extra_headers_size);
+  if (!layout || !stride || !extra || *stride < min_bytes_per_point) return std::nullopt;
+  layout->data_offset = at + range_header_size + *extra;
+  layout->stride = *stride;
+  return layout;
+}
+
+// Versions 2 and 3 count their ranges in the file header; a file of none has no first range.
+bool has_ranges(std::string_view input, BrukerVersion version) {
+  if (version == BrukerVersion::v2) {
+    const auto ranges = read_le<std::uint16_t>(input, version2::range_count);
+    return ranges && *ranges >= 1;
+  }
+  if (version == BrukerVersion::v3) {
+    const auto ranges = read_le<std::uint32_t>(input, version3::range_count);
+    return ranges && *ranges >= 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<BrukerVersion> bruker_version(std::string_view input) {
+  // The longer version texts first: "RAW1.01" must not be taken for some "RAW1".
+  if (input.starts_with("RAW1.01")) return BrukerVersion::v3;
+  if (input.starts_with("RAW4.00")) return BrukerVersion::v4;
+  if (input.starts_with("RAW2")) return BrukerVersion::v2;
+  if (input.starts_with("RAW ")) return BrukerVersion::v1;
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> first_range_offset(std::string_view input, BrukerVersion version) {
+  switch (version) {
+    case BrukerVersion::v1:
+      return version1::first_range;
+    case BrukerVersion::v2:
+      return version2::first_range;
+    case BrukerVersion::v3:
+      return version3::first_range;
+    case BrukerVersion::v4:
+      break;
+  }
+  // The range follows a chain of metadata segments, each giving its own length.
   std::size_t offset = version4::first_segment;
   for (;;) {
     const auto type = read_le<std::uint32_t>(input, offset);
@@ -124,28 +124,27 @@ std::optional<std::size_t> find_version4_range(std::string_view input) {
   }
 }
 
-std::optional<RangeLayout> read_version4(std::string_view input) {
-  using namespace version4;
-  const auto range = find_version4_range(input);
-  if (!range) return std::nullopt;
-  auto layout = read_axis<std::uint32_t, double>(input, *range, steps, start, step);
-  const auto stride = read_le<std::uint32_t>(input, *range + bytes_per_point);
-  const auto extra = read_le<std::uint32_t>(input, *range + extra_headers_size);
-  if (!layout || !stride || !extra || *stride < min_bytes_per_point) return std::nullopt;
-  layout->data_offset = std::uint64_t{*range} + range_header_size + *extra;
-  layout->stride = *stride;
-  return layout;
+std::optional<RangeLayout> read_range_at(std::string_view input, BrukerVersion version,
+                                         std::uint64_t at) {
+  switch (version) {
+    case BrukerVersion::v1:
+      return read_version1(input, at);
+    case BrukerVersion::v2:
+      return read_version2(input, at);
+    case BrukerVersion::v3:
+      return read_version3(input, at);
+    case BrukerVersion::v4:
+      return read_version4(input, at);
+  }
+  return std::nullopt;
 }
 
-}  // namespace
-
 std::optional<RangeLayout> read_range_header(std::string_view input) {
-  // The longer version texts first: "RAW1.01" must not be taken for some "RAW1".
-  if (input.starts_with("RAW1.01")) return read_version3(input);
-  if (input.starts_with("RAW4.00")) return read_version4(input);
-  if (input.starts_with("RAW2")) return read_version2(input);
-  if (input.starts_with("RAW ")) return read_version1(input);
-  return std::nullopt;
+  const auto version = bruker_version(input);
+  if (!version || !has_ranges(input, *version)) return std::nullopt;
+  const auto first = first_range_offset(input, *version);
+  if (!first) return std::nullopt;
+  return read_range_at(input, *version, *first);
 }
 
 bool range_fits(std::string_view input, const RangeLayout& range) {

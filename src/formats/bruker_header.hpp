@@ -18,6 +18,19 @@ struct RangeLayout {
   std::uint64_t stride;
 };
 
+enum class BrukerVersion { v1, v2, v3, v4 };  // "RAW ", "RAW2", "RAW1.01", "RAW4.00"
+
+// The version a file's signature names, when it is one we know.
+std::optional<BrukerVersion> bruker_version(std::string_view input);
+
+// Where the first range header starts: fixed for versions 1 to 3, after the metadata
+// segments for version 4 (nothing when that chain leaves the input).
+std::optional<std::uint64_t> first_range_offset(std::string_view input, BrukerVersion version);
+
+// The range whose header starts at `at`, when every field it takes lies in the input.
+std::optional<RangeLayout> read_range_at(std::string_view input, BrukerVersion version,
+                                         std::uint64_t at);
+
 // The first range of a "RAW ", "RAW2", "RAW1.01" or "RAW4.00" file as its header states it,
 // when every field it takes lies in the input; nothing for other versions. Where the points
 // lie is not checked against the input's end.

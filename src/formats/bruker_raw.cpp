@@ -1,6 +1,7 @@
-// Bruker RAW binary files: the first range read by its header structure when the version is
-// one we know (bruker_header.cpp), otherwise found by a search for the point count, the
-// start/step pair and the intensity block that ends the file.
+// Bruker RAW binary files: the first range (or every range, bruker_ranges.cpp) read by its
+// header structure when the version is one we know (bruker_header.cpp), otherwise the one
+// range found by a search for the point count, the start/step pair and the intensity block
+// that ends the file.
 #include "formats/bruker_raw.hpp"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
+#include "formats/bruker_ranges.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -184,13 +186,32 @@ ScanResult read_file(std::string_view bytes) {
   return read_points(bytes, range.value());
 }
 
+// Every range of a file whose first range the header gives; the caller falls back to
+// read_file otherwise.
+ReadStatus read_ranges(std::string_view bytes, BrukerVersion version, ScanSink& sink) {
+  auto ranges = read_every_range(bytes, version, sink.meta());
+  if (!ranges) return fail(std::move(ranges).error());
+  for (BrukerRange& range : ranges.value()) {
+    auto scan = read_points(bytes, range.layout);
+    if (!scan) return fail(std::move(scan).error());
+    scan->meta = std::move(range.meta);
+    if (!sink.take(std::move(scan).value())) break;
+  }
+  return succeeded;
+}
+
 }  // namespace
 
 ReadStatus read_bruker_raw(Input& input, ScanSink& sink) {
   ByteBuffer storage;
   auto all = input.read_all(storage);
   if (!all) return fail(std::move(all).error());
-  auto scan = read_file(all.value());
+  const std::string_view bytes = all.value();
+  if (sink.scope() == Scope::every_scan && bytes.size() >= min_input_size) {
+    const auto version = bruker_version(bytes);
+    if (version && read_known_header(bytes)) return read_ranges(bytes, *version, sink);
+  }
+  auto scan = read_file(bytes);
   if (!scan) return fail(std::move(scan).error());
   sink.take(std::move(scan).value());
   return succeeded;

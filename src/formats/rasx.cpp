@@ -14,6 +14,7 @@
 #include "core/tokens.hpp"
 #include "formats/columns.hpp"
 #include "formats/inflate.hpp"
+#include "formats/rasx_conditions.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -225,18 +226,47 @@ std::optional<ProfileEntry> open_profile(zip_t* archive) {
   return fallback;
 }
 
-// No comment marker: a header line drops out because its first two tokens do not both parse.
-// A third column (Rigaku's attenuator coefficient) is not an uncertainty and is never read.
-ScanResult read_columns_of(ByteSource& source, std::optional<std::uint64_t> size) {
-  Input input(source, size);
-  return read_columns(input, Separators::white_space, 2);
+// The entry's data as a byte source, inflated and checked here where it is DEFLATE.
+template <class Use>
+auto with_entry_source(const ProfileEntry& entry, Use&& use) {
+  EntrySource source(entry.handle.get());
+  if (!entry.inflate_with_crc) return use(static_cast<ByteSource&>(source));
+  InflatingSource inflated(source, *entry.inflate_with_crc, inflate_errors());
+  return use(static_cast<ByteSource&>(inflated));
 }
 
-ScanResult read_profile(const ProfileEntry& entry) {
-  EntrySource source(entry.handle.get());
-  if (!entry.inflate_with_crc) return read_columns_of(source, entry.size);
-  InflatingSource inflated(source, *entry.inflate_with_crc, inflate_errors());
-  return read_columns_of(inflated, entry.size);
+// No comment marker: a header line drops out because its first two tokens do not both parse.
+// A third column is Rigaku's attenuator coefficient, not an uncertainty: the one pattern
+// never reads it, every scan keeps it as its attenuation.
+ScanResult read_profile(const ProfileEntry& entry, std::size_t columns) {
+  return with_entry_source(entry, [&](ByteSource& source) {
+    Input input(source, entry.size);
+    return read_columns(input, Separators::white_space, columns);
+  });
+}
+
+// The conditions of the data set a profile belongs to, when the archive holds them.
+Result<std::optional<RasxConditions>, LoadError> read_conditions(zip_t* archive,
+                                                                 std::string_view profile) {
+  const auto name = conditions_entry_name(profile);
+  if (!name) return std::optional<RasxConditions>();
+  const zip_int64_t index = zip_name_locate(archive, name->c_str(), 0);
+  if (index < 0) return std::optional<RasxConditions>();
+  auto entry = open_entry(archive, static_cast<zip_uint64_t>(index));
+  if (!entry) return fail(std::move(entry).error());
+  auto conditions = with_entry_source(*entry, [&](ByteSource& source) {
+    Input input(source, entry->size);
+    return read_rasx_conditions(input);
+  });
+  if (!conditions) return fail(std::move(conditions).error());
+  return std::optional<RasxConditions>(std::move(conditions).value());
+}
+
+// The first data set's conditions stand for the measurement.
+void add_missing(MetaTable& target, const MetaTable& source) {
+  for (const MetaEntry& entry : source.entries()) {
+    if (!target.find(entry.key)) target.set(entry.key, entry.value);
+  }
 }
 
 // Every profile in directory order; an entry that cannot be read fails the load.
@@ -250,9 +280,19 @@ ReadStatus read_every_profile(zip_t* archive, ScanSink& sink) {
     found = true;
     auto entry = open_entry(archive, index);
     if (!entry) return fail(std::move(entry).error());
-    auto scan = read_profile(*entry);
+    auto scan = read_profile(*entry, row_columns);
     if (!scan) return fail(std::move(scan).error());
+    auto conditions = read_conditions(archive, raw_name);
+    if (!conditions) return fail(std::move(conditions).error());
+    if (conditions.value()) {
+      add_missing(sink.meta(), conditions.value()->measurement);
+      scan->meta = std::move(conditions.value()->scan);
+    }
     scan->meta.set("entry", std::string(raw_name));
+    if (scan->e) {
+      scan->meta.set("attenuation", std::move(*scan->e));
+      scan->e.reset();
+    }
     if (!sink.take(std::move(scan).value())) return succeeded;
   }
   if (!found) return fail(EntryNotFound{std::string(profile_pattern)});
@@ -274,7 +314,7 @@ ReadStatus read_rasx(Input& input, ScanSink& sink) {
   if (sink.scope() == Scope::every_scan) return read_every_profile(archive->get(), sink);
   auto entry = open_profile(archive->get());
   if (!entry) return fail(EntryNotFound{std::string(profile_pattern)});
-  auto scan = read_profile(*entry);
+  auto scan = read_profile(*entry, 2);
   if (!scan) return fail(std::move(scan).error());
   sink.take(std::move(scan).value());
   return succeeded;

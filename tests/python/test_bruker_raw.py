@@ -7,6 +7,8 @@ import struct
 import pytest
 
 import morvex
+import morvexio
+from conftest import load_truth
 from helpers import assert_raises_exactly, check_against_truth, loader
 
 FILLER = b"\xff"  # NaN as a double, too large as a count
@@ -210,3 +212,46 @@ def test_cut_after_the_first_range_loads_it(realdata):
     whole = load(data)
     cut = load(data[:len(data) * 4 // 5])
     assert (cut.x, cut.y) == (whole.x, whole.y) and len(cut.y) == 101
+
+
+# --- every range and its metadata (morvexio) -------------------------------------------------
+
+
+def raw101_ranges(data):
+    """(count, start, step, kV, mA) of each range of a RAW1.01 file, read by its own offsets."""
+    ranges, at = [], 712
+    for _ in range(struct.unpack_from("<I", data, 12)[0]):
+        (count,) = struct.unpack_from("<I", data, at + 4)
+        (start,) = struct.unpack_from("<d", data, at + 16)
+        (step,) = struct.unpack_from("<d", data, at + 176)
+        ranges.append((count, start, step, *struct.unpack_from("<II", data, at + 224)))
+        at += 304 + struct.unpack_from("<I", data, at + 256)[0] + 4 * count
+    return ranges
+
+
+@pytest.mark.parametrize("key", sorted(k for k in load_truth() if k.startswith("bruker_raw/")))
+def test_real_files_every_range(truth, realdata, key):
+    data = (realdata / key).read_bytes()
+    measurement = morvexio.read(str(realdata / key))
+    row, first = truth[key], measurement.scans[0]
+    assert len(first) == int(row["n_points"]) and first.x[0] == pytest.approx(float(row["first_x"]))
+    assert first.meta["x_axis"] == "2Theta" and first.meta["x_unit"] == "deg"
+    assert measurement.meta["wavelength_kalpha1"] == pytest.approx(1.5406)
+    if not data.startswith(b"RAW1.01"):
+        assert len(measurement.scans) == 1
+        return
+    ranges = raw101_ranges(data)
+    assert len(measurement.scans) == len(ranges)
+    for scan, (count, start, step, kilovolts, milliamperes) in zip(measurement.scans, ranges):
+        assert (len(scan), scan.meta["start"], scan.meta["step"]) == (count, start, step)
+        assert (scan.meta["voltage_kv"], scan.meta["current_ma"]) == (kilovolts, milliamperes)
+        assert scan.x[-1] == pytest.approx(start + (count - 1) * step)
+    assert measurement.meta["anode"].lower() == data[608:610].decode().lower()
+
+
+def test_later_range_cut_is_an_error(realdata):
+    data = (realdata / "bruker_raw/xylib_format1.raw").read_bytes()[:-10]
+    message = "^cut.raw: Bruker RAW intensity data truncated$"
+    with pytest.raises(morvexio.FormatError, match=message):
+        morvexio.read_bytes(data, "cut.raw")
+    assert len(morvex.read_bytes(data, "cut.raw").x) == 101

@@ -5,10 +5,13 @@ import os
 import struct
 import zipfile
 import zlib
+import xml.etree.ElementTree as ET
 
 import pytest
 
 import morvex
+import morvexio
+from conftest import load_truth
 from helpers import check_text_files_match_truth, loader
 
 PROFILE = "Data0/Profile0.txt"
@@ -397,3 +400,21 @@ def test_file_failures_match_bytes_failures(tmp_path):
 def test_real_files_match_truth(truth, realdata):
     # e stays None: the third column of a Rigaku profile is an attenuator coefficient.
     check_text_files_match_truth(truth, realdata, "rasx")
+
+
+@pytest.mark.parametrize("key", sorted(k for k in load_truth() if k.startswith("rasx/")))
+def test_real_files_conditions_and_attenuation(realdata, key):
+    path = realdata / key
+    with zipfile.ZipFile(path) as archive:
+        root = ET.fromstring(archive.read("Data0/MesurementConditions0.xml").decode("utf-8-sig"))
+        rows = [line.split() for line in archive.read(PROFILE).decode("utf-8-sig").splitlines()]
+    measurement = morvexio.read(str(path))
+    scan = measurement.scans[0]
+    generator, information = root.find(".//XrayGenerator"), root.find("ScanInformation")
+    assert measurement.meta["wavelength_kalpha1"] == float(generator.findtext("WavelengthKalpha1"))
+    assert measurement.meta["voltage_kv"] == float(generator.findtext("Voltage"))
+    assert scan.meta["scan_axis"] == information.findtext("AxisName")
+    assert scan.meta["start"] == float(information.findtext("Start"))
+    assert scan.meta["started"] == information.findtext("StartTime")
+    assert list(scan.meta["attenuation"]) == [float(row[2]) for row in rows]
+    assert scan.e is None and morvex.read(str(path)).e is None

@@ -1,0 +1,6 @@
+// measure_bytes under the extension rasx: every scan and its metadata.
+#include "fuzz_measure.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return morvex::fuzz::measure_as(data, size, "input.rasx");
+}

@@ -1,0 +1,224 @@
+// RASX measurement conditions: the sample, tube, scan and axis positions of one data set, read
+// from its MesurementConditions<N>.xml by the pull parser.
+#include "formats/rasx_conditions.hpp"
+
+#include <utility>
+#include <vector>
+
+#include "core/number.hpp"
+#include "core/tokens.hpp"
+#include "xml/attributes.hpp"
+#include "xml/pull_parser.hpp"
+
+namespace morvex {
+namespace {
+
+constexpr std::string_view data_prefix = "Data";
+constexpr std::string_view profile_prefix = "Profile";
+constexpr std::string_view conditions_prefix = "MesurementConditions";  // sic
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+const std::string* field(const Fields& fields, std::string_view name) {
+  for (const auto& [key, value] : fields) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
+bool all_digits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+Failure<ParseError> failure(std::string_view what, const xml::Error& error) {
+  return parse_failure("RASX measurement conditions " + std::string(what) + error.description(),
+                       error.offset);
+}
+
+// The predefined entities; a character reference is left out rather than guessed.
+std::string_view entity_text(std::string_view name) {
+  if (name == "amp") return "&";
+  if (name == "lt") return "<";
+  if (name == "gt") return ">";
+  if (name == "quot") return "\"";
+  if (name == "apos") return "'";
+  return {};
+}
+
+// Texts of the three sections that matter, and the positions of the fixed axes.
+class ConditionsReader {
+ public:
+  explicit ConditionsReader(Input& input) : parser_(input) {}
+
+  Result<RasxConditions, LoadError> read() {
+    for (;;) {
+      auto event = parser_.next();
+      if (!event) return failure("parse error: ", event.error());
+      switch (event->kind) {
+        case xml::EventKind::start_tag:
+          open_.emplace_back(event->name);
+          text_.clear();
+          break;
+        case xml::EventKind::empty_tag:
+          if (auto axis = on_empty(*event); !axis) return fail(std::move(axis).error());
+          break;
+        case xml::EventKind::text:
+          if (auto invalid = xml::check_utf8(event->bytes, event->offset)) {
+            return failure("text decode error: ", *invalid);
+          }
+          text_.append(event->bytes);
+          break;
+        case xml::EventKind::reference:
+          text_.append(entity_text(event->bytes));
+          break;
+        case xml::EventKind::end_tag:
+          on_end();
+          break;
+        case xml::EventKind::end_of_input:
+          return finish();
+        default:
+          break;
+      }
+    }
+  }
+
+ private:
+  std::string_view parent() const {
+    return open_.size() >= 2 ? std::string_view(open_[open_.size() - 2]) : std::string_view();
+  }
+
+  void on_end() {
+    if (open_.empty()) return;
+    Fields* section = nullptr;
+    if (parent() == "GeneralInformation") section = &general_;
+    if (parent() == "XrayGenerator") section = &generator_;
+    if (parent() == "ScanInformation") section = &scan_;
+    const std::string_view text = trim_white_space(text_);
+    if (section && !text.empty()) section->emplace_back(open_.back(), text);
+    open_.pop_back();
+    text_.clear();
+  }
+
+  // <Axis Name=".." Unit=".." Position=".." State=".."/>: a fixed axis with a unit and a
+  // numeric position is one of the scan's other axes; the first of a name counts.
+  Status<ParseError> on_empty(const xml::Event& tag) {
+    if (tag.name != "Axis" || open_.empty() || open_.back() != "Axes") return succeeded;
+    xml::AttributeReader attributes(tag);
+    Fields values;
+    for (;;) {
+      auto attribute = attributes.next();
+      if (!attribute) return failure("attribute error: ", attribute.error());
+      if (!attribute.value()) break;
+      auto value = xml::unescape_value(**attribute);
+      if (!value) return failure("attribute decode error: ", value.error());
+      values.emplace_back((*attribute)->name, std::move(value).value());
+    }
+    const std::string* name = field(values, "Name");
+    const std::string* unit = field(values, "Unit");
+    const std::string* position = field(values, "Position");
+    const std::string* state = field(values, "State");
+    if (!name || !unit || !position || !state || unit->empty() || *state != "Fixed") {
+      return succeeded;
+    }
+    const auto number = parse_double(*position);
+    if (number && !axes_.find(*name)) axes_.set(*name, *number);
+    return succeeded;
+  }
+
+  void put_number(MetaTable& meta, std::string_view key, const Fields& fields,
+                  std::string_view name) {
+    const std::string* text = field(fields, name);
+    if (!text) return;
+    if (const auto number = parse_double(*text)) meta.set(key, *number);
+  }
+
+  // A value in the unit a key wants; in any other the file's own fields keep it.
+  void put_in_unit(MetaTable& meta, std::string_view key, std::string_view name,
+                   std::string_view unit) {
+    const std::string* stated = field(generator_, std::string(name) + "Unit");
+    if (stated && *stated == unit) put_number(meta, key, generator_, name);
+  }
+
+  Result<RasxConditions, LoadError> finish() {
+    RasxConditions conditions;
+    MetaTable& measurement = conditions.measurement;
+    if (const std::string* name = field(general_, "SampleName")) {
+      measurement.set("sample_name", *name);
+    }
+    if (const std::string* target = field(generator_, "TargetName")) {
+      measurement.set("anode", *target);
+    }
+    put_number(measurement, "wavelength_kalpha1", generator_, "WavelengthKalpha1");
+    put_number(measurement, "wavelength_kalpha2", generator_, "WavelengthKalpha2");
+    put_number(measurement, "wavelength_kbeta", generator_, "WavelengthKbeta");
+    put_in_unit(measurement, "voltage_kv", "Voltage", "kV");
+    put_in_unit(measurement, "current_ma", "Current", "mA");
+    if (const std::string* started = field(scan_, "StartTime")) {
+      measurement.set("started", *started);
+    }
+    const bool volts = measurement.find("voltage_kv") != nullptr;
+    const bool amperes = measurement.find("current_ma") != nullptr;
+    MetaTable header;
+    for (const Fields* section : {&general_, &generator_}) {
+      for (const auto& [key, value] : *section) {
+        const bool taken = key == "SampleName" || key == "TargetName" ||
+                           key.starts_with("Wavelength") || (volts && key.starts_with("Voltage")) ||
+                           (amperes && key.starts_with("Current"));
+        if (!taken) header.set(key, value);
+      }
+    }
+    if (!header.empty()) measurement.set("header", std::move(header));
+
+    MetaTable& scan = conditions.scan;
+    if (const std::string* axis = field(scan_, "AxisName")) {
+      scan.set("scan_axis", *axis);
+      scan.set("x_axis", *axis);
+    }
+    if (const std::string* unit = field(scan_, "PositionUnit")) scan.set("x_unit", *unit);
+    put_number(scan, "start", scan_, "Start");
+    put_number(scan, "step", scan_, "Step");
+    if (const std::string* mode = field(scan_, "Mode")) scan.set("mode", *mode);
+    if (const std::string* started = field(scan_, "StartTime")) scan.set("started", *started);
+    if (!axes_.empty()) scan.set("axes", std::move(axes_));
+    MetaTable scan_header;
+    for (const auto& [key, value] : scan_) {
+      const bool taken = key == "AxisName" || key == "PositionUnit" || key == "Mode" ||
+                         key == "StartTime" || (key == "Start" && scan.find("start")) ||
+                         (key == "Step" && scan.find("step"));
+      if (!taken) scan_header.set(key, value);
+    }
+    if (!scan_header.empty()) scan.set("header", std::move(scan_header));
+    return conditions;
+  }
+
+  xml::PullParser parser_;
+  std::vector<std::string> open_;
+  std::string text_;
+  Fields general_;
+  Fields generator_;
+  Fields scan_;
+  MetaTable axes_;
+};
+
+}  // namespace
+
+std::optional<std::string> conditions_entry_name(std::string_view profile) {
+  // "Data<N>/Profile<M>.txt": the data set's number N names its conditions.
+  if (!profile.starts_with(data_prefix)) return std::nullopt;
+  const auto slash = profile.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view number = profile.substr(data_prefix.size(), slash - data_prefix.size());
+  if (!all_digits(number) || !profile.substr(slash + 1).starts_with(profile_prefix)) {
+    return std::nullopt;
+  }
+  std::string name(profile.substr(0, slash + 1));
+  name.append(conditions_prefix).append(number).append(".xml");
+  return name;
+}
+
+Result<RasxConditions, LoadError> read_rasx_conditions(Input& input) {
+  ConditionsReader reader(input);
+  return reader.read();
+}
+
+}  // namespace morvex
