@@ -20,6 +20,7 @@ set(MORVEX_CORE_SOURCES
   src/xml/pull_parser.cpp
   # src/formats
   src/formats/bruker_header.cpp
+  src/formats/bruker_ranges.cpp
   src/formats/bruker_raw.cpp
   src/formats/chi.cpp
   src/formats/column_header.cpp
@@ -29,6 +30,7 @@ set(MORVEX_CORE_SOURCES
   src/formats/inflate.cpp
   src/formats/ras.cpp
   src/formats/rasx.cpp
+  src/formats/rasx_conditions.cpp
   src/formats/uxd.cpp
   src/formats/xrdml.cpp
   src/formats/xrdml_scan.cpp
