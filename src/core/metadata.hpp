@@ -34,4 +34,8 @@ struct MetaEntry {
   MetaTable::Value value;
 };
 
+// Sets header text: trimmed of blanks and control characters, as UTF-8 (Latin-1 where it is
+// not), and only when something is left.
+void set_text(MetaTable& meta, std::string_view key, std::string_view bytes);
+
 }  // namespace morvex

@@ -57,13 +57,18 @@ struct NamedReader {
   Reader reader;
 };
 
-constexpr std::array<NamedReader, 6> named_readers = {{
+constexpr std::array<NamedReader, 11> named_readers = {{
     {"xy", read_xy},
     {"csv", read_csv},
     {"gsas", read_gsas_raw},
     {"bruker_raw", read_bruker_raw},
     {"xrdml", read_xrdml},
     {"rasx", read_rasx},
+    {"brml", read_brml},
+    {"philips_rd", read_philips_rd},
+    {"philips_udf", read_philips_udf},
+    {"pdcif", read_pdcif},
+    {"stoe_raw", read_stoe_raw},
 }};
 
 // Column files name themselves by what they hold: xye where every point has an uncertainty.
@@ -74,8 +79,11 @@ std::string_view column_format_name(std::string_view format, const Measurement& 
 }
 
 MeasurementResult measure(Input& input, std::string_view name) {
+  const std::string extension = format_extension(name);
   std::string_view format = detect_format(input.peek(detect_size));
-  if (format.empty()) format = format_of_extension(format_extension(name));
+  if (format.empty()) format = format_of_extension(extension);
+  // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
+  if (format == "rasx" && format_of_extension(extension) == "brml") format = "brml";
   const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
   if (found == named_readers.end()) return fail(UnknownFormat{});
   CollectingSink sink;

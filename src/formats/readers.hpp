@@ -17,5 +17,10 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink);
 ReadStatus read_bruker_raw(Input& input, ScanSink& sink);
 ReadStatus read_xrdml(Input& input, ScanSink& sink);
 ReadStatus read_rasx(Input& input, ScanSink& sink);
+ReadStatus read_brml(Input& input, ScanSink& sink);
+ReadStatus read_philips_rd(Input& input, ScanSink& sink);
+ReadStatus read_philips_udf(Input& input, ScanSink& sink);
+ReadStatus read_pdcif(Input& input, ScanSink& sink);
+ReadStatus read_stoe_raw(Input& input, ScanSink& sink);
 
 }  // namespace morvex
