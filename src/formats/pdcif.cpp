@@ -276,9 +276,9 @@ Result<std::vector<Block>, ParseError> read_blocks(std::string_view text) {
       }
       if (!token) break;
       if (loop.tags.empty() || loop.values.size() % loop.tags.size() != 0) {
-        return failure("a loop of " + std::to_string(loop.tags.size()) + " tags holds " +
-                       std::to_string(loop.values.size()) + " values (before line " +
-                       std::to_string(tokens.line()) + ")");
+        return failure("the loop of " + (loop.tags.empty() ? "no tags" : loop.tags.front()) +
+                       " holds " + std::to_string(loop.values.size()) + " values for " +
+                       std::to_string(loop.tags.size()) + " tags");
       }
       blocks.back().loops.push_back(std::move(loop));
     } else if (current.kind == CifTokenKind::save_frame) {
