@@ -48,6 +48,7 @@ std::string_view column_format(std::string_view head) {
 
 // Philips PC-APD binary scans: format version, then the file kind.
 bool is_philips_rd(std::string_view head) {
+  if (head.size() < 4) return false;
   const std::string_view version = head.substr(0, 2);
   const std::string_view kind = head.substr(2, 2);
   return (version == "V3" || version == "V5") && (kind == "RD" || kind == "SD");

@@ -1,5 +1,6 @@
 // Philips PC-APD binary scans (.rd, .sd; "V3" and "V5" headers): x from the stated start,
 // end and step, and one packed 16-bit count per point after the header.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -89,7 +90,7 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
   if (!all) return fail(std::move(all).error());
   const std::string_view bytes = all.value();
   const std::string_view version = bytes.substr(0, 2);
-  const std::string_view kind = bytes.substr(2, 2);
+  const std::string_view kind = bytes.substr(std::min<std::size_t>(bytes.size(), 2), 2);
   if ((version != "V3" && version != "V5") || (kind != "RD" && kind != "SD")) {
     return failure("not a V3 or V5 RD/SD header");
   }
