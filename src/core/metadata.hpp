@@ -23,6 +23,8 @@ class MetaTable {
   MetaTable& table(std::string_view key);
 
   const std::vector<MetaEntry>& entries() const { return entries_; }
+  // The entries, moved out; the table is left empty.
+  std::vector<MetaEntry> take_entries() { return std::move(entries_); }
   bool empty() const { return entries_.empty(); }
 
  private:

@@ -325,9 +325,21 @@ void describe_bank(const BankHeader& header, MetaTable& meta) {
   meta.table("header").set("binning", header.binning);
 }
 
+// Titles are free text: some hold a zero byte or bytes of no encoding, which says nothing of
+// the data. Such a title line is passed over unread when every scan is wanted.
+void skip_binary_title(Input& input) {
+  const std::string_view head = input.peek(Input::buffer_size);
+  const std::size_t newline = head.find('\n');
+  if (newline == std::string_view::npos) return;
+  const std::string_view title = head.substr(0, newline);
+  if (is_bank_line(title) || (is_valid_utf8(title) && title.find('\0') == title.npos)) return;
+  input.consume(newline + 1);
+}
+
 }  // namespace
 
 ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
+  if (sink.scope() == Scope::every_scan) skip_binary_title(input);
   LineReader lines(input);
   std::vector<std::string_view> tokens;
   auto first = next_header(lines, tokens, &sink.meta());

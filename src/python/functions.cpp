@@ -133,6 +133,7 @@ PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }  // namespace
 
 void raise_load_error(const LoadError& error) {
+  if (PyErr_Occurred()) return;  // a signal handler's exception ended the load
   const std::string message = error.message();
   PyObject* text =
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");

@@ -2,10 +2,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/interrupt.hpp"
 #include "python/binding.hpp"
 
 namespace morvex::python {
 namespace {
+
+// Runs the interpreter's signal handlers between reads; a handler that raised ends the load.
+bool check_signals() {
+  return PyErr_CheckSignals() != 0;
+}
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -91,6 +97,7 @@ PyMODINIT_FUNC PyInit_morvex(void) {
     Py_DECREF(module);
     return nullptr;
   }
+  morvex::set_interrupt_check(check_signals);
   the_module = module;  // kept for the life of the process
   Py_INCREF(the_module);
   return the_module;

@@ -1,0 +1,46 @@
+"""Every scan of an X-ray powder diffraction file, with its metadata, as numpy arrays.
+
+    >>> import morvexio
+    >>> m = morvexio.read("scan.xrdml")
+    >>> m.format, len(m.scans), m.meta.get("wavelength_kalpha1")
+    >>> s = m.scans[0]; s.x, s.y, s.e, s.meta
+
+The arrays are read-only float64 views of the memory the reader filled: no copy is made.
+"""
+
+from __future__ import annotations
+
+import importlib.metadata
+import os
+from typing import Union
+
+from ._morvexio import FormatError
+from ._morvexio import read as _read
+from ._morvexio import read_bytes as _read_bytes
+from ._records import Measurement, Scan, from_native
+
+__all__ = ["FormatError", "Measurement", "Scan", "read", "read_bytes", "__version__"]
+
+try:
+    __version__ = importlib.metadata.version("morvex")
+except importlib.metadata.PackageNotFoundError:  # a build tree, not an installation
+    __version__ = "0+unknown"
+
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+def read(path: PathLike) -> Measurement:
+    """Reads every scan of the file at `path` (str, bytes or any os.PathLike).
+
+    The format is found from the content, and from the name's extension only where the
+    content cannot tell. Raises OSError (with errno and filename) when the file cannot be
+    read and FormatError when it is not what its format says.
+    """
+    shown = os.fspath(path)
+    return from_native(_read(os.fsencode(shown), shown))
+
+
+def read_bytes(data, filename: PathLike = "") -> Measurement:
+    """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint."""
+    shown = os.fspath(filename)
+    return from_native(_read_bytes(data, os.fsencode(shown), shown or "<bytes>"))

@@ -1,0 +1,34 @@
+// Shared pieces of the morvexio extension.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string_view>
+#include <vector>
+
+#include "core/load_error.hpp"
+#include "core/scan.hpp"
+
+namespace morvex::io {
+
+// The Column type: a read-only buffer of doubles over a vector it owns, created from its spec
+// on first use and kept for the process.
+PyTypeObject* column_type();
+
+// A new Column owning `values`, or nullptr with the Python error set.
+PyObject* wrap_column(std::vector<double>&& values);
+
+// (format, meta, [(x, y, e, meta), ...]) with every array a Column; the measurement's vectors
+// are moved, never copied.
+PyObject* measurement_to_python(Measurement&& measurement);
+
+// Raises the exception for a failed load of `filename` (the caller's object): OSError with
+// errno and filename for the operating system's errors, FormatError for the rest. Where the
+// load ended because a signal handler raised, that exception stays.
+void raise_load_error(const LoadError& error, PyObject* filename);
+
+// The FormatError type, made once at import.
+PyObject* format_error_type();
+
+}  // namespace morvex::io
