@@ -24,8 +24,8 @@ inline int measure_as(const std::uint8_t* data, std::size_t size, std::string_vi
 
 // The same with the input's first bytes replaced by `signature`, so that detection by content
 // always picks the reader under test however the bytes mutate.
-inline int measure_signed_as(const std::uint8_t* data, std::size_t size,
-                             std::string_view signature, std::string_view filename) {
+inline int measure_signed_as(const std::uint8_t* data, std::size_t size, std::string_view signature,
+                             std::string_view filename) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   bytes.replace(0, std::min(bytes.size(), signature.size()), signature);
   return measure_as(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), filename);
