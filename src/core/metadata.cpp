@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/utf8.hpp"
+#include "core/legacy_text.hpp"
 
 namespace morvex {
 
@@ -29,11 +29,11 @@ MetaTable& MetaTable::table(std::string_view key) {
   return std::get<MetaTable>(found->value);
 }
 
-void set_text(MetaTable& meta, std::string_view key, std::string_view bytes) {
+void set_header_text(MetaTable& meta, std::string_view key, std::string_view bytes) {
   const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
   while (!bytes.empty() && blank(bytes.front())) bytes.remove_prefix(1);
   while (!bytes.empty() && blank(bytes.back())) bytes.remove_suffix(1);
-  if (!bytes.empty()) meta.set(key, text_as_utf8(bytes));
+  if (!bytes.empty()) meta.set(key, utf8_or_latin1(bytes));
 }
 
 }  // namespace morvex

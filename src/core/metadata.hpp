@@ -24,7 +24,7 @@ class MetaTable {
 
   const std::vector<MetaEntry>& entries() const { return entries_; }
   // The entries, moved out; the table is left empty.
-  std::vector<MetaEntry> take_entries() { return std::move(entries_); }
+  std::vector<MetaEntry> take_entries();
   bool empty() const { return entries_.empty(); }
 
  private:
@@ -36,8 +36,12 @@ struct MetaEntry {
   MetaTable::Value value;
 };
 
+inline std::vector<MetaEntry> MetaTable::take_entries() {
+  return std::move(entries_);
+}
+
 // Sets header text: trimmed of blanks and control characters, as UTF-8 (Latin-1 where it is
 // not), and only when something is left.
-void set_text(MetaTable& meta, std::string_view key, std::string_view bytes);
+void set_header_text(MetaTable& meta, std::string_view key, std::string_view bytes);
 
 }  // namespace morvex

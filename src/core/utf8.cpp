@@ -49,20 +49,4 @@ std::size_t first_invalid_utf8(std::string_view text) {
   return std::string_view::npos;
 }
 
-std::string text_as_utf8(std::string_view bytes) {
-  if (is_valid_utf8(bytes)) return std::string(bytes);
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      text.push_back(c);
-    } else {
-      text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return text;
-}
-
 }  // namespace morvex

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace morvex {
@@ -17,9 +16,5 @@ std::size_t first_invalid_utf8(std::string_view text);
 inline bool is_valid_utf8(std::string_view text) {
   return first_invalid_utf8(text) == std::string_view::npos;
 }
-
-// Header text of a format that names no encoding: kept as it is when it is UTF-8, otherwise
-// read as Latin-1, the code page of the instruments' PCs, so that every byte is a character.
-std::string text_as_utf8(std::string_view bytes);
 
 }  // namespace morvex

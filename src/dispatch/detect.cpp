@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "core/number.hpp"
 #include "core/tokens.hpp"
 
 namespace morvex {
@@ -71,6 +72,50 @@ bool is_cif(std::string_view text) {
   return false;
 }
 
+bool starts_like_number(std::string_view line) {
+  const char c = line.empty() ? ' ' : line.front();
+  return is_digit(c) || c == '-' || c == '+' || c == '.';
+}
+
+// The line that starts at `at`, and `at` moved past it.
+std::string_view next_line(std::string_view head, std::size_t& at) {
+  std::size_t newline = head.find('\n', at);
+  if (newline == std::string_view::npos) newline = head.size();
+  const std::string_view line = head.substr(at, newline - at);
+  at = std::min(head.size(), newline + 1);
+  return line;
+}
+
+// UXD: the first line that is neither blank nor a ";" comment is a `_KEY=value` field.
+bool is_uxd(std::string_view head) {
+  for (std::size_t at = 0; at < head.size();) {
+    const std::string_view line = trim_white_space(next_line(head, at));
+    if (line.empty() || line.front() == ';') continue;
+    return line.front() == '_' && line.find('=') != std::string_view::npos;
+  }
+  return false;
+}
+
+// Fit2D chi: a title and two axis labels (an empty one may be zero bytes), then a line that
+// is only the point count, then the first row.
+bool is_fit2d_chi(std::string_view head) {
+  std::size_t at = 0;
+  std::string_view lines[5];
+  for (std::string_view& line : lines) {
+    if (at >= head.size()) return false;
+    line = next_line(head, at);
+  }
+  const std::string_view count = trim_white_space(lines[3]);
+  if (count.empty() || !std::ranges::all_of(count, is_digit)) return false;
+  // A label, not a row: "2-Theta Angle (Degrees)" starts like a number but is none.
+  const std::string_view x_label = trim_white_space(lines[1]);
+  if (parse_double(x_label.substr(0, x_label.find_first_of(" \t,"))) ||
+      x_label.find('\0') != std::string_view::npos) {
+    return false;
+  }
+  return starts_like_number(trim_white_space(lines[4]));
+}
+
 }  // namespace
 
 std::string_view detect_format(std::string_view head) {
@@ -91,7 +136,11 @@ std::string_view detect_format(std::string_view head) {
   }
   if (text.starts_with("SampleIdent,")) return "philips_udf";
   if (is_cif(text)) return "pdcif";
+  if (trimmed.starts_with("*RAS_DATA_START")) return "ras";
+  if (trimmed.starts_with("SIETRONICS XRD SCAN")) return "cpi";
   if (has_bank_line(text)) return "gsas";
+  if (is_uxd(text)) return "uxd";
+  if (is_fit2d_chi(text)) return "chi";
   if (text.find('\0') != std::string_view::npos) return "";
   return column_format(text);
 }
@@ -101,7 +150,7 @@ std::string_view format_of_extension(std::string_view extension) {
     std::string_view extension;
     std::string_view format;
   };
-  static constexpr std::array<Known, 12> known = {{
+  static constexpr std::array<Known, 16> known = {{
       {"xy", "xy"},
       {"xye", "xy"},
       {"csv", "csv"},
@@ -114,6 +163,10 @@ std::string_view format_of_extension(std::string_view extension) {
       {"sd", "philips_rd"},
       {"udf", "philips_udf"},
       {"cif", "pdcif"},
+      {"ras", "ras"},
+      {"uxd", "uxd"},
+      {"cpi", "cpi"},
+      {"chi", "chi"},
   }};
   for (const Known& k : known) {
     if (k.extension == extension) return k.format;

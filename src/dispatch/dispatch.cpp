@@ -57,7 +57,7 @@ struct NamedReader {
   Reader reader;
 };
 
-constexpr std::array<NamedReader, 11> named_readers = {{
+constexpr std::array<NamedReader, 15> named_readers = {{
     {"xy", read_xy},
     {"csv", read_csv},
     {"gsas", read_gsas_raw},
@@ -69,6 +69,10 @@ constexpr std::array<NamedReader, 11> named_readers = {{
     {"philips_udf", read_philips_udf},
     {"pdcif", read_pdcif},
     {"stoe_raw", read_stoe_raw},
+    {"ras", read_ras},
+    {"uxd", read_uxd},
+    {"cpi", read_cpi},
+    {"chi", read_chi},
 }};
 
 // Column files name themselves by what they hold: xye where every point has an uncertainty.
@@ -79,11 +83,18 @@ std::string_view column_format_name(std::string_view format, const Measurement& 
 }
 
 MeasurementResult measure(Input& input, std::string_view name) {
+  const std::string_view head = input.peek(detect_size);
+  std::string_view format = detect_format(head);
   const std::string extension = format_extension(name);
-  std::string_view format = detect_format(input.peek(detect_size));
-  if (format.empty()) format = format_of_extension(extension);
+  const std::string_view named = format_of_extension(extension);
+  // A Fit2D chi header is also what a column file's title lines may be: a file named as
+  // columns stays one, so that morvexio reads it as morvex does.
+  if (format.empty() || (format == "chi" && (named == "xy" || named == "csv"))) format = named;
+  // A raw file the content rules cannot place goes to the reader its zero-byte test picks,
+  // whose message says what is wrong with it.
+  if (format.empty() && extension == "raw") format = looks_binary(head) ? "bruker_raw" : "gsas";
   // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
-  if (format == "rasx" && format_of_extension(extension) == "brml") format = "brml";
+  if (format == "rasx" && named == "brml") format = "brml";
   const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
   if (found == named_readers.end()) return fail(UnknownFormat{});
   CollectingSink sink;

@@ -154,7 +154,7 @@ class RangeReader {
   Status<ParseError> on_attributes(std::string_view name, const Attributes& attributes) {
     if (name == "ScanInformation" && under("DataRoute")) {
       if (const auto visible = attributes.get("VisibleName"))
-        set_text(meta_, "scan_axis", *visible);
+        set_header_text(meta_, "scan_axis", *visible);
     } else if (name == "ScanAxisInfo" && under("ScanAxes", "ScanInformation")) {
       AxisInfo axis;
       axis.id = attributes.get("AxisId").value_or("");
@@ -173,7 +173,8 @@ class RangeReader {
       }
       ++view_field_;
     } else if (name == "InfoItem" && attributes.get("Name") == "SampleName") {
-      if (const auto value = attributes.get("Value")) set_text(measurement_, "sample_name", *value);
+      if (const auto value = attributes.get("Value"))
+        set_header_text(measurement_, "sample_name", *value);
     } else {
       for (const ValueRule& rule : value_rules) {
         if (rule.element != name || !under(rule.parent)) continue;
@@ -221,14 +222,14 @@ class RangeReader {
     const std::string_view text = trim_white_space(text_);
     if (name == "Datum") return take_row(text);
     if (name == "TimeStampStarted" && under("RawData")) {
-      set_text(meta_, "started", text);
-      if (!measurement_.find("started")) set_text(measurement_, "started", text);
+      set_header_text(meta_, "started", text);
+      if (!measurement_.find("started")) set_header_text(measurement_, "started", text);
     } else if (name == "MeasurementStatus" && under("RawData")) {
-      set_text(meta_, "status", text);
+      set_header_text(meta_, "status", text);
     } else if (name == "TimePerStep" && under("ScanInformation")) {
       if (const auto value = parse_double(text)) meta_.set("time_per_step_s", *value);
     } else if (name == "TubeMaterial" && under("Tube")) {
-      set_text(measurement_, "anode", text);
+      set_header_text(measurement_, "anode", text);
     } else if (under("ScanAxisInfo", "ScanAxes") && path_.size() >= 3 &&
                path_[path_.size() - 3] == "ScanInformation" && !axes_.empty()) {
       const auto value = parse_double(text);

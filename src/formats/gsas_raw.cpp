@@ -349,6 +349,14 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
   for (;;) {
     auto bank = read_bank(lines, header, tokens);
     if (!bank) return fail(std::move(bank).error());
+    // Where every bank is wanted, one with fewer points than its header states is a cut
+    // file, not a shorter bank.
+    if (sink.scope() == Scope::every_scan && header.points &&
+        bank->scan.y.size() < *header.points) {
+      return parse_failure("GSAS bank " + header.number + " holds " +
+                           std::to_string(bank->scan.y.size()) + " of its " +
+                           std::to_string(*header.points) + " points: the file is cut");
+    }
     describe_bank(header, bank->scan.meta);
     // Nothing after the bank is read unless the sink wants more.
     if (!sink.take(std::move(bank->scan)) || !bank->ended_by_bank_line) return succeeded;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/axis.hpp"
+#include "core/legacy_text.hpp"
 #include "core/number.hpp"
-#include "core/utf8.hpp"
 #include "formats/cif_tokens.hpp"
 #include "formats/readers.hpp"
 
@@ -227,16 +227,16 @@ Result<std::optional<Scan>, ParseError> block_scan(const Block& block) {
         return failure("block " + block.name + " states " + std::string(points->text) +
                        " points, its loop holds " + std::to_string(scan.y.size()));
       }
-      scan.meta.set("block", text_as_utf8(block.name));
+      scan.meta.set("block", utf8_or_latin1(block.name));
       scan.meta.set("y_source", std::string(y_tag));
       if (const CifToken* started = block.item("_pd_meas_datetime_initiated");
           started && !is_placeholder(*started)) {
-        set_text(scan.meta, "started", started->text);
+        set_header_text(scan.meta, "started", started->text);
       }
       read_wavelengths(block, scan.meta);
       MetaTable& header = scan.meta.table("header");
       for (const auto& [tag, value] : block.items) {
-        if (!is_placeholder(value)) set_text(header, tag, value.text);
+        if (!is_placeholder(value)) set_header_text(header, tag, value.text);
       }
       return std::optional<Scan>(std::move(scan));
     }

@@ -66,13 +66,13 @@ void read_header(std::string_view bytes, MetaTable& meta) {
   }
   set_name(meta, "anode", bytes, anode_offset, anode_names);
   if (const auto sample = read_text_field(bytes, sample_offset, sample_size)) {
-    set_text(meta, "sample_name", *sample);
+    set_header_text(meta, "sample_name", *sample);
   }
   MetaTable& header = meta.table("header");
   set_name(header, "diffractor type", bytes, diffractor_offset, diffractor_names);
   set_name(header, "focus type", bytes, focus_offset, focus_names);
   if (const auto name = read_text_field(bytes, file_name_offset, file_name_size)) {
-    set_text(header, "file name", *name);
+    set_header_text(header, "file name", *name);
   }
 }
 

@@ -123,7 +123,7 @@ Status<ParseError> take_key(std::string_view key, std::string_view value, Header
   for (const KeyRule& rule : measurement_keys) {
     if (rule.key != key) continue;
     if (rule.is_text) {
-      set_text(meta, rule.meta_key, value);
+      set_header_text(meta, rule.meta_key, value);
     } else if (const auto number = header_numbers(value, 1)) {
       meta.set(rule.meta_key, number->front());
     }
@@ -143,7 +143,7 @@ Status<ParseError> take_key(std::string_view key, std::string_view value, Header
   if (key == "FileDateTime") {
     if (auto started = iso_date(value)) meta.set("started", std::move(*started));
   }
-  set_text(meta.table("header"), key, value);
+  set_header_text(meta.table("header"), key, value);
   return succeeded;
 }
 

@@ -22,5 +22,9 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink);
 ReadStatus read_philips_udf(Input& input, ScanSink& sink);
 ReadStatus read_pdcif(Input& input, ScanSink& sink);
 ReadStatus read_stoe_raw(Input& input, ScanSink& sink);
+ReadStatus read_ras(Input& input, ScanSink& sink);
+ReadStatus read_uxd(Input& input, ScanSink& sink);
+ReadStatus read_cpi(Input& input, ScanSink& sink);
+ReadStatus read_chi(Input& input, ScanSink& sink);
 
 }  // namespace morvex

@@ -61,7 +61,8 @@ std::optional<double> read_single(std::string_view bytes, std::size_t offset) {
 void read_file_header(std::string_view bytes, MetaTable& meta) {
   MetaTable& header = meta.table("header");
   const auto text = [&](std::string_view key, std::size_t offset, std::size_t size) {
-    if (const auto field = read_text_field(bytes, offset, size)) set_text(header, key, *field);
+    if (const auto field = read_text_field(bytes, offset, size))
+      set_header_text(header, key, *field);
   };
   text("Ident", 0, program_offset);
   text("ProgName", program_offset, 8);
@@ -143,10 +144,10 @@ Result<Scan, LoadError> read_range(std::string_view bytes, const RangeLayout& la
   }
   MetaTable& header = scan.meta.table("header");
   if (const auto field = read_text_field(bytes, at + start_time_offset, date_size)) {
-    set_text(header, "StartTime", *field);
+    set_header_text(header, "StartTime", *field);
   }
   if (const auto field = read_text_field(bytes, at + end_time_offset, date_size)) {
-    set_text(header, "EndTime", *field);
+    set_header_text(header, "EndTime", *field);
   }
   if (factor != 1.0) header.set("CntFactor", factor);
   return scan;

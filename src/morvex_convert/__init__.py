@@ -1,2 +1,2 @@
 """morvex-convert: whole trees of diffraction files to xye or csv, in several processes or on a
-Dask cluster. Loads through morvex.read and morvex.read_bytes only."""
+Dask cluster. Loads through morvexio.read and morvexio.read_bytes only."""

@@ -1,24 +1,35 @@
 """The morvex-convert command line."""
 
 import argparse
+import os
 import sys
 import time
 
 from morvex_convert.convert import CONVERTED, FAILED, FORMS, SKIPPED
+from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
 from morvex_convert.progress import progress
-from morvex_convert.run import run_dask, run_here, run_processes
+from morvex_convert.run import SetupError, run_dask, run_here, run_processes
 
 DESCRIPTION = """\
 Converts diffraction files, and every file of a supported format below the directories named,
 to xye or csv (x, y and e when the file has it, at full precision). A directory's files keep
 their layout under OUTDIR. Every failed file is reported with its path, exception class and
-message, and the run goes on; the exit status is 1 when any file failed."""
+message, and the run goes on. No input is ever replaced, --force or not, and an output appears
+whole or not at all. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run
+that could not start (no distributed, no scheduler at ADDRESS)."""
 
 
 def positive(text: str) -> int:
     value = int(text)
     if value < 1:
+        raise ValueError(text)
+    return value
+
+
+def seconds(text: str) -> float:
+    value = float(text)
+    if not 0 < value < float("inf"):
         raise ValueError(text)
     return value
 
@@ -42,13 +53,16 @@ def parser() -> argparse.ArgumentParser:
     where.add_argument("--dask", metavar="ADDRESS",
                        help="convert on the Dask cluster whose scheduler is at ADDRESS "
                             "(e.g. tcp://host:8786); workers need morvex and the same paths")
+    p.add_argument("--dask-timeout", type=seconds, default=10.0, metavar="SECONDS",
+                   help="give up reaching the --dask scheduler after SECONDS (default: 10)")
     p.add_argument("--as", dest="load_as", type=load_as_rule, action="append", default=[],
                    metavar="[SUFFIX,...=]EXT",
                    help="load files whose extension is not one of "
                         f"{', '.join(EXTENSIONS)} through read_bytes as EXT: all of them, or "
                         "only those with the SUFFIXes given (e.g. --as gss,fxye=raw); "
                         "may be repeated")
-    p.add_argument("--force", action="store_true", help="overwrite existing outputs")
+    p.add_argument("--force", action="store_true",
+                   help="replace existing outputs (never a file among the inputs)")
     return p
 
 
@@ -56,12 +70,17 @@ def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     started = time.monotonic()
     tasks, refused = plan(args.paths, args.outdir, args.to, load_as(args.load_as), args.force)
-    if args.dask:
-        results = run_dask(tasks, args.dask)
-    elif args.jobs > 1 and len(tasks) > 1:
-        results = run_processes(tasks, args.jobs)
-    else:
-        results = run_here(tasks)
+    remove_strays({os.path.dirname(task.target) or "." for task in tasks})
+    try:
+        if args.dask is not None:
+            results = run_dask(tasks, args.dask, args.dask_timeout)
+        elif args.jobs > 1 and len(tasks) > 1:
+            results = run_processes(tasks, args.jobs)
+        else:
+            results = run_here(tasks)
+    except SetupError as error:
+        print(f"morvex-convert: {error}", file=sys.stderr)
+        return 2
 
     counts = dict.fromkeys((CONVERTED, SKIPPED, FAILED), 0)
     bar = progress(len(tasks) + len(refused))

@@ -1,4 +1,4 @@
-"""One file: load it with morvex and write x, y and e as text at full precision.
+"""One file: load it with morvexio and write x, y and e as text at full precision.
 
 Runs wherever a file is sent (this process, a pool worker, a Dask worker): it takes and returns
 small picklable values and never raises for a bad file, so one file cannot stop a run.
@@ -7,7 +7,8 @@ small picklable values and never raises for a bad file, so one file cannot stop 
 import os
 from typing import NamedTuple
 
-import morvex
+import morvexio
+from morvex_convert.output import write_whole
 
 FORMS = ("xye", "csv")
 CONVERTED, SKIPPED, FAILED = "converted", "skipped", "failed"
@@ -18,7 +19,7 @@ class Task(NamedTuple):
     target: str
     hint: str | None  # file name handed to read_bytes as the format hint; None: read the path
     form: str
-    force: bool
+    force: bool  # replace an existing target; the plan has made sure it is no input
 
 
 class Outcome(NamedTuple):
@@ -28,12 +29,16 @@ class Outcome(NamedTuple):
 
 def describe(error: BaseException) -> str:
     text = str(error)
+    # morvexio's format errors start with the file's name, which the report gives already.
+    if isinstance(error, morvexio.FormatError) and text.startswith(f"{error.filename}: "):
+        text = text[len(f"{error.filename}: "):]
     return f"{type(error).__name__}: {text}" if text else type(error).__name__
 
 
-def format_pattern(pattern: morvex.Pattern, form: str) -> str:
+def format_scan(scan: morvexio.Scan, form: str) -> str:
     """One line per point; repr gives the shortest text that reads back as the same double."""
-    x, y, e = pattern.x, pattern.y, pattern.e
+    x, y = scan.x.tolist(), scan.y.tolist()
+    e = None if scan.e is None else scan.e.tolist()
     sep = " " if form == "xye" else ","
     columns = ["x", "y"] if e is None else ["x", "y", "e"]
     if e is None:
@@ -46,30 +51,18 @@ def format_pattern(pattern: morvex.Pattern, form: str) -> str:
     return header + "".join(rows)
 
 
-def write_text(target: str, text: str) -> None:
-    # Written aside and renamed, so that an interrupted run leaves no partial output that a
-    # later run would take for a finished one and skip.
-    os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
-    part = f"{target}.{os.getpid()}.part"
-    try:
-        with open(part, "w", encoding="ascii", newline="\n") as f:
-            f.write(text)
-        os.replace(part, target)
-    finally:
-        if os.path.lexists(part):
-            os.unlink(part)
-
-
 def convert_one(task: Task) -> Outcome:
     try:
         if not task.force and os.path.lexists(task.target):
             return Outcome(SKIPPED)
         if task.hint is None:
-            pattern = morvex.read(task.source)
+            measurement = morvexio.read(task.source)
         else:
             with open(task.source, "rb") as f:
-                pattern = morvex.read_bytes(f.read(), task.hint)
-        write_text(task.target, format_pattern(pattern, task.form))
+                measurement = morvexio.read_bytes(f.read(), task.hint)
+        if not measurement.scans:
+            raise ValueError(f"{task.source}: no scan")
+        write_whole(task.target, format_scan(measurement.scans[0], task.form).encode("ascii"))
     except Exception as error:  # every failure is the file's, reported and passed over
         return Outcome(FAILED, describe(error))
     return Outcome(CONVERTED)

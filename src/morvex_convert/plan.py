@@ -9,9 +9,14 @@ import os
 from typing import NamedTuple
 
 from morvex_convert.convert import FAILED, Outcome, Task, describe
+from morvex_convert.identity import Key, entry_key, file_key, folder_key
+from morvex_convert.output import is_temporary
 
-# What morvex.read recognises by extension alone (compared without regard to case).
-EXTENSIONS = ("xy", "xye", "csv", "raw", "xrdml", "rasx")
+# What a directory walk takes (compared without regard to case). morvexio finds the format
+# from the content, so these only say which files are diffraction data at all; the names
+# GSAS files go by are among them.
+EXTENSIONS = ("xy", "xye", "csv", "raw", "xrdml", "rasx", "gsa", "gss", "gsas", "fxye", "xra",
+              "cwn", "ras", "brml", "uxd", "rd", "sd", "udf", "cif", "chi", "cpi")
 
 
 class LoadAs(NamedTuple):
@@ -57,14 +62,15 @@ def hint_for(path: str, rules: LoadAs) -> tuple[bool, str | None]:
 
 def found_files(top: str, outdir: str):
     """(path, path relative to top) of every file below top, skipping the output folder so that
-    a rerun does not convert its own outputs."""
-    skip = os.path.realpath(outdir)
+    a rerun does not convert its own outputs, and temporary files of one being written."""
+    skip = file_key(outdir)
     for dirpath, dirnames, filenames in os.walk(top):
         dirnames[:] = sorted(d for d in dirnames
-                             if os.path.realpath(os.path.join(dirpath, d)) != skip)
+                             if skip is None or file_key(os.path.join(dirpath, d)) != skip)
         for name in sorted(filenames):
-            path = os.path.join(dirpath, name)
-            yield path, os.path.relpath(path, top)
+            if not is_temporary(name):
+                path = os.path.join(dirpath, name)
+                yield path, os.path.relpath(path, top)
 
 
 def candidates(paths: list[str], outdir: str, rules: LoadAs):
@@ -81,27 +87,31 @@ def candidates(paths: list[str], outdir: str, rules: LoadAs):
             yield top, os.path.join(outdir, stem), hint_for(top, rules)[1]
 
 
+def refuse(source: str, message: str) -> tuple[str, Outcome]:
+    return source, Outcome(FAILED, describe(FileExistsError(message)))
+
+
 def plan(paths: list[str], outdir: str, form: str, rules: LoadAs, force: bool):
-    """Tasks to run, and the files refused before any loading: a second input with the same
-    output, or an output that would replace an input."""
+    """Tasks to run, and the files refused before anything is written: an output that is an
+    input (whatever --force says), or one that another input already claims. The whole plan is
+    known first, so no input can be missed; a file reached twice is converted once."""
+    folder_key.cache_clear()  # folders may have been made or removed since the last plan
+    inputs = {}  # identity -> (source, stem, hint), the first name a file is reached by
+    for source, stem, hint in candidates(paths, outdir, rules):
+        inputs.setdefault(file_key(source) or entry_key(source), (source, stem, hint))
+    # The names inputs are reached by count too: a link named as an input is not replaced.
+    taken = set(inputs) | {entry_key(source) for source, _, _ in inputs.values()}
     tasks: list[Task] = []
     refused: list[tuple[str, Outcome]] = []
-    owner: dict[str, str] = {}  # output path -> the input that claimed it first
-    for source, stem, hint in candidates(paths, outdir, rules):
+    owner: dict[Key, str] = {}  # output entry -> the input that claimed it first
+    for source, stem, hint in inputs.values():
         target = f"{stem}.{form}"
-        key = os.path.realpath(target)
-        if key in owner:
-            error = FileExistsError(f"{target} is already the output of {owner[key]}")
-            refused.append((source, Outcome(FAILED, describe(error))))
-            continue
-        owner[key] = source
-        tasks.append(Task(source, target, hint, form, force))
-    inputs = {os.path.realpath(t.source) for t in tasks}
-    kept = []
-    for task in tasks:
-        if os.path.realpath(task.target) in inputs:
-            error = FileExistsError(f"{task.target} would replace an input file")
-            refused.append((task.source, Outcome(FAILED, describe(error))))
+        entry = entry_key(target)
+        if entry in taken or file_key(target) in taken:
+            refused.append(refuse(source, f"{target} would replace an input file"))
+        elif entry in owner:
+            refused.append(refuse(source, f"{target} is already the output of {owner[entry]}"))
         else:
-            kept.append(task)
-    return kept, refused
+            owner[entry] = source
+            tasks.append(Task(source, target, hint, form, force))
+    return tasks, refused

@@ -1,6 +1,7 @@
 """Where the files are converted: here, in a pool of local processes, or on a Dask cluster.
 
-Each runner yields (task, outcome) pairs as files finish. A failure of the machinery itself (a
+Each runner yields (task, outcome) pairs as files finish; the Dask one connects at once,
+before the first, and raises SetupError when it cannot. A failure of the machinery itself (a
 worker process that died, a lost Dask worker) becomes that file's outcome like any other.
 """
 
@@ -9,6 +10,10 @@ import os
 from concurrent.futures import ProcessPoolExecutor, as_completed
 
 from morvex_convert.convert import FAILED, Outcome, convert_one, describe
+
+
+class SetupError(Exception):
+    """The run cannot start at all: reported in one line, exit status 2, nothing converted."""
 
 
 def outcome_of(future) -> Outcome:
@@ -36,12 +41,25 @@ def run_processes(tasks, jobs: int):
             pool.shutdown(cancel_futures=True)
 
 
-def run_dask(tasks, address: str):
+def run_dask(tasks, address: str, timeout: float):
     """Sends every file to the cluster's workers, which load and write it themselves: they need
     morvex installed and the same paths (a shared file system), so paths go as absolute ones."""
-    from distributed import Client, as_completed as completed  # only a --dask run needs it
+    try:
+        from distributed import Client  # only a --dask run needs it
+    except ImportError as error:
+        raise SetupError(f"--dask needs the distributed package (Debian: python3-distributed): "
+                         f"{error}") from None
+    try:
+        client = Client(address, timeout=timeout)
+    except Exception as error:  # a bad address or no scheduler; distributed has no one class
+        raise SetupError(f"--dask {address}: {describe(error)}") from None
+    return on_cluster(client, tasks)
 
-    with Client(address) as client:
+
+def on_cluster(client, tasks):
+    from distributed import as_completed as completed
+
+    with client:
         shipped = [t._replace(source=os.path.abspath(t.source), target=os.path.abspath(t.target))
                    for t in tasks]
         # pure=False: a file converted twice in one session must really be converted twice.

@@ -89,8 +89,15 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_morvexio", "The native part of morvexio.", 0, methods, nullptr,
-    nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_morvexio",
+    "The native part of morvexio.",
+    0,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // "name: message (at byte N)", the offset only where the message does not give it already.

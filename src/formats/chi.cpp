@@ -1,0 +1,110 @@
+// Fit2D/pyFAI chi text: a title, the x and y labels, the point count, then a row of
+// position and intensity (and an uncertainty, where every row has one) per point.
+#include <string>
+
+#include "core/legacy_text.hpp"
+#include "core/number.hpp"
+#include "core/tokens.hpp"
+#include "formats/columns.hpp"
+#include "formats/readers.hpp"
+
+namespace morvex {
+namespace {
+
+constexpr std::size_t label_lines = 3;  // title, x label, y label
+// The x label Fit2D and pyFAI write for a 2θ pattern.
+constexpr std::string_view two_theta_label = "2-Theta Angle (Degrees)";
+
+// Header text to report: Dioptas pads an empty label with zero bytes, and an older program
+// may have written Latin-1.
+std::string label_text(std::string_view line) {
+  std::string text = utf8_or_latin1(line);
+  std::erase(text, '\0');
+  return std::string(trim_white_space(text));
+}
+
+std::optional<std::size_t> parse_count(std::string_view line) {
+  if (!is_ascii(line)) return std::nullopt;
+  const std::string_view digits = trim_white_space(line);
+  if (digits.empty() || digits.size() > 12) return std::nullopt;
+  std::size_t count = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    count = count * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return count;
+}
+
+void label_keys(const std::string (&labels)[label_lines], MetaTable& measurement, Scan& scan) {
+  constexpr std::string_view names[label_lines] = {"title", "x_label", "y_label"};
+  for (std::size_t k = 0; k < label_lines; ++k) {
+    if (!labels[k].empty()) measurement.table("header").set(names[k], labels[k]);
+  }
+  if (labels[1] == two_theta_label) {
+    scan.meta.set("x_axis", std::string("2Theta"));
+    scan.meta.set("x_unit", std::string("deg"));
+  }
+}
+
+ReadStatus read_row(std::string_view line, std::vector<std::string_view>& tokens,
+                    ColumnTarget& target) {
+  if (!is_ascii(line)) return parse_failure("Invalid chi data row");
+  split_white_space(line, tokens, row_columns + 1);
+  if (tokens.empty()) return succeeded;
+  if (tokens.size() < 2 || tokens.size() > row_columns)
+    return parse_failure("Invalid chi data row");
+  const auto x = parse_double(tokens[0]);
+  const auto y = parse_double(tokens[1]);
+  if (!x || !y) return parse_failure("Invalid chi data row");
+  target.x.push_back(*x);
+  target.y.push_back(*y);
+  if (tokens.size() == row_columns) {
+    const auto e = parse_double(tokens[2]);
+    if (!e) return parse_failure("Invalid chi data row");
+    target.e.push_back(*e);
+  }
+  return succeeded;
+}
+
+}  // namespace
+
+ReadStatus read_chi(Input& input, ScanSink& sink) {
+  ByteBuffer storage;
+  auto all = input.read_all(storage);
+  if (!all) return fail(std::move(all).error());
+  std::string_view rest = all.value();
+  std::string labels[label_lines];
+  for (std::string& label : labels) {
+    const auto line = cut_line(rest);
+    if (!line) return parse_failure("chi header ends before its point count");
+    label = label_text(*line);
+  }
+  const auto count_line = cut_line(rest);
+  const auto count = count_line ? parse_count(*count_line) : std::nullopt;
+  if (!count) return parse_failure("Invalid chi point count");
+
+  Scan scan;
+  label_keys(labels, sink.meta(), scan);
+  ColumnTarget target;
+  if (*count < (std::size_t{1} << 28)) {  // room for what the header states, if sane
+    target.x.reserve(*count);
+    target.y.reserve(*count);
+  }
+  std::vector<std::string_view> tokens;
+  while (const auto line = cut_line(rest)) {
+    if (auto status = read_row(*line, tokens, target); !status) return status;
+  }
+  if (target.x.size() < *count) {
+    return parse_failure("chi file has fewer points than its header states (cut file?)");
+  }
+  if (target.x.size() > *count) {
+    return parse_failure("chi file has more points than its header states");
+  }
+  scan.e = finish_error_column(target.x, std::move(target.e));
+  scan.x = std::move(target.x);
+  scan.y = std::move(target.y);
+  sink.take(std::move(scan));
+  return succeeded;
+}
+
+}  // namespace morvex

@@ -1,0 +1,70 @@
+"""morvexio's text formats (RAS, UXD, CPI, chi) and column-file headers on the real files,
+and the errors a caller sees."""
+
+import pytest
+
+import morvexio
+from conftest import load_truth
+
+FOLDERS = ("ras/", "uxd/", "cpi/", "chi/", "xy_headers/")
+TEXT_ROWS = sorted(path for path in load_truth() if path.startswith(FOLDERS))
+# Where this project reads a file as another format than truth.tsv names: a GSAS-II chi is
+# plain columns, and a pyFAI xy is an xy file with header lines.
+FORMAT = {"chi/gsas2__xrd_LaB6_660c_std_mean_tth.chi": "xy", "xy_headers/": "xy"}
+# A file that states one wavelength and names no line reports it as `wavelength` (truth.tsv
+# calls every stated wavelength Kα1).
+ONE_WAVELENGTH = ("cpi/", "xy_headers/")
+
+
+def notes_of(row):
+    return dict(part.strip().split("=", 1) for part in row["notes"].split(";") if "=" in part)
+
+
+@pytest.mark.parametrize("relative", TEXT_ROWS)
+def test_real_files_match_truth(truth, realdata, relative):
+    row, notes = truth[relative], notes_of(truth[relative])
+    measurement = morvexio.read(str(realdata / relative))
+    expected = next((v for k, v in FORMAT.items() if relative.startswith(k)), notes["format"])
+    assert measurement.format == expected
+    assert len(measurement.scans) == int(notes["scans"])
+    scan = measurement.scans[0]
+    assert len(scan) == len(scan.x) == len(scan.y) == int(row["n_points"])
+    for got, want in ((scan.x[0], row["first_x"]), (scan.x[-1], row["last_x"]),
+                      (scan.y[0], row["first_y"]), (scan.y[-1], row["last_y"])):
+        # Some rows hold values printed with six decimals.
+        assert got == pytest.approx(float(want), rel=1e-6, abs=1e-6)
+    assert scan.y.sum() == pytest.approx(float(notes["sum_y(first scan)"]), rel=1e-8)
+    if "wavelength_kalpha1" in notes:
+        key = "wavelength" if relative.startswith(ONE_WAVELENGTH) else "wavelength_kalpha1"
+        assert measurement.meta[key] == pytest.approx(float(notes["wavelength_kalpha1"]))
+
+
+def test_header_keys_of_real_files(realdata):
+    ras = morvexio.read(str(realdata / "ras/xrayutil__inas_layer_radial_002_004.ras"))
+    assert ras.meta["started"] == "2015-12-05T22:01:01"
+    assert [s.meta["start"] for s in ras.scans] == [26.5, 56.0]
+    assert ras.scans[1].meta["attenuation"].shape == (2501,)
+    uxd = morvexio.read(str(realdata / "uxd/importtool__Diffrac-ATuxd.UXD"))
+    assert (uxd.meta["sample_name"], uxd.meta["voltage_kv"]) == ("P3HTrr101130", 40.0)
+    eva = morvexio.read(str(realdata / "xy/datalab_example_evadiffract.xy"))
+    assert (eva.meta["anode"], eva.scans[0].meta["time_per_step_s"]) == ("Cu", 96.0)
+    csv = morvexio.read(str(realdata / "csv/210520step1_30min.csv"))
+    assert csv.meta["wavelength_kalpha2"] == 1.544426
+    assert csv.scans[0].meta["scan_axis"] == "Gonio"
+
+
+@pytest.mark.parametrize("data, name, message", [
+    (b"*RAS_DATA_START\n*RAS_HEADER_START\n*FILE_SAMPLE \"s\"\n*RAS_HEADER_END\n"
+     b"*RAS_INT_START\n1 2\n", "a.ras",
+     "RAS file ends inside a scan (cut file?)"),
+    (b"_START=1\n_STEPSIZE=1\n_STEPCOUNT=3\n_COUNTS\n1 2\n", "a.uxd",
+     "UXD range has fewer points than its header states (cut file?)"),
+    (b"SIETRONICS XRD SCAN\n1\n2\n0,5\nCu\n1,54\nd\n1\ns\nSCANDATA\n5\n", "a.cpi",
+     "CPI scan has fewer points than its start, end and step state (cut file?)"),
+    (b"title\nx\ny\n3\n1 2\n", "a.chi",
+     "chi file has fewer points than its header states (cut file?)"),
+])
+def test_cut_files_are_refused(data, name, message):
+    with pytest.raises(morvexio.FormatError) as info:
+        morvexio.read_bytes(data, name)
+    assert str(info.value) == f"{name}: {message}"
