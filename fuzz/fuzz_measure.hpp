@@ -1,8 +1,10 @@
 // The body of the measure_bytes targets: every scan a reader gives must be well formed.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "dispatch/dispatch.hpp"
@@ -18,6 +20,15 @@ inline int measure_as(const std::uint8_t* data, std::size_t size, std::string_vi
     if (scan.e && scan.e->size() != scan.x.size()) std::abort();
   }
   return 0;
+}
+
+// The same with the input's first bytes replaced by `signature`, so that detection by content
+// always picks the reader under test however the bytes mutate.
+inline int measure_signed_as(const std::uint8_t* data, std::size_t size, std::string_view signature,
+                             std::string_view filename) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  bytes.replace(0, std::min(bytes.size(), signature.size()), signature);
+  return measure_as(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), filename);
 }
 
 }  // namespace morvex::fuzz

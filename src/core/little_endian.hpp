@@ -35,4 +35,13 @@ std::optional<T> read_le(std::string_view input, std::uint64_t offset) {
   return load_le<T>(input.data() + offset);
 }
 
+// A fixed-size text field: its bytes up to the first zero byte, or nothing when the field
+// does not lie wholly inside the input.
+inline std::optional<std::string_view> read_text_field(std::string_view input, std::uint64_t offset,
+                                                       std::size_t size) {
+  if (!has_bytes(input, offset, size)) return std::nullopt;
+  const std::string_view field = input.substr(static_cast<std::size_t>(offset), size);
+  return field.substr(0, field.find('\0'));
+}
+
 }  // namespace morvex

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/legacy_text.hpp"
+
 namespace morvex {
 
 void MetaTable::set(std::string_view key, Value value) {
@@ -25,6 +27,13 @@ MetaTable& MetaTable::table(std::string_view key) {
   if (!value || !std::holds_alternative<MetaTable>(*value)) set(key, MetaTable{});
   auto found = std::ranges::find_if(entries_, [key](const MetaEntry& e) { return e.key == key; });
   return std::get<MetaTable>(found->value);
+}
+
+void set_header_text(MetaTable& meta, std::string_view key, std::string_view bytes) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!bytes.empty() && blank(bytes.front())) bytes.remove_prefix(1);
+  while (!bytes.empty() && blank(bytes.back())) bytes.remove_suffix(1);
+  if (!bytes.empty()) meta.set(key, utf8_or_latin1(bytes));
 }
 
 }  // namespace morvex

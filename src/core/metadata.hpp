@@ -40,4 +40,8 @@ inline std::vector<MetaEntry> MetaTable::take_entries() {
   return std::move(entries_);
 }
 
+// Sets header text: trimmed of blanks and control characters, as UTF-8 (Latin-1 where it is
+// not), and only when something is left.
+void set_header_text(MetaTable& meta, std::string_view key, std::string_view bytes);
+
 }  // namespace morvex

@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::string_view zip_signature = "PK\x03\x04";
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+// A BRML archive keeps its experiment under this folder; a RASX archive never does.
+constexpr std::string_view brml_folder = "Experiment0/";
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
@@ -43,6 +45,31 @@ std::string_view column_format(std::string_view head) {
     return line.find(',') != std::string_view::npos ? "csv" : "xy";
   }
   return "";
+}
+
+// Philips PC-APD binary scans: format version, then the file kind.
+bool is_philips_rd(std::string_view head) {
+  if (head.size() < 4) return false;
+  const std::string_view version = head.substr(0, 2);
+  const std::string_view kind = head.substr(2, 2);
+  return (version == "V3" || version == "V5") && (kind == "RD" || kind == "SD");
+}
+
+// A CIF's first line that is neither blank nor a comment opens a data block.
+bool is_cif(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t newline = text.find('\n', at);
+    if (newline == std::string_view::npos) newline = text.size();
+    const std::string_view line = trim_white_space(text.substr(at, newline - at));
+    at = newline + 1;
+    if (line.empty() || line.front() == '#') continue;
+    const auto same_letter = [](char c, char lower) { return (c | 0x20) == lower; };
+    return line.size() > 5 &&
+           std::ranges::equal(line.substr(0, 4), std::string_view("data"), same_letter) &&
+           line[4] == '_';
+  }
+  return false;
 }
 
 bool starts_like_number(std::string_view line) {
@@ -92,7 +119,11 @@ bool is_fit2d_chi(std::string_view head) {
 }  // namespace
 
 std::string_view detect_format(std::string_view head) {
-  if (head.starts_with(zip_signature)) return "rasx";
+  if (head.starts_with(zip_signature)) {
+    return head.find(brml_folder) != std::string_view::npos ? "brml" : "rasx";
+  }
+  if (head.starts_with("RAW_")) return "stoe_raw";
+  if (is_philips_rd(head)) return "philips_rd";
   if (head.starts_with("RAW") && !head.starts_with("RAW_") &&
       head.substr(0, 1024).find('\0') != std::string_view::npos) {
     return "bruker_raw";
@@ -103,6 +134,8 @@ std::string_view detect_format(std::string_view head) {
   if (trimmed.starts_with("<") && trimmed.find("xrdMeasurement") != std::string_view::npos) {
     return "xrdml";
   }
+  if (text.starts_with("SampleIdent,")) return "philips_udf";
+  if (is_cif(text)) return "pdcif";
   if (trimmed.starts_with("*RAS_DATA_START")) return "ras";
   if (trimmed.starts_with("SIETRONICS XRD SCAN")) return "cpi";
   if (has_bank_line(text)) return "gsas";
@@ -117,7 +150,7 @@ std::string_view format_of_extension(std::string_view extension) {
     std::string_view extension;
     std::string_view format;
   };
-  static constexpr std::array<Known, 11> known = {{
+  static constexpr std::array<Known, 16> known = {{
       {"xy", "xy"},
       {"xye", "xy"},
       {"csv", "csv"},
@@ -125,6 +158,11 @@ std::string_view format_of_extension(std::string_view extension) {
       {"rasx", "rasx"},
       {"gsa", "gsas"},
       {"gss", "gsas"},
+      {"brml", "brml"},
+      {"rd", "philips_rd"},
+      {"sd", "philips_rd"},
+      {"udf", "philips_udf"},
+      {"cif", "pdcif"},
       {"ras", "ras"},
       {"uxd", "uxd"},
       {"cpi", "cpi"},

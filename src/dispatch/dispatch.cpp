@@ -57,13 +57,18 @@ struct NamedReader {
   Reader reader;
 };
 
-constexpr std::array<NamedReader, 10> named_readers = {{
+constexpr std::array<NamedReader, 15> named_readers = {{
     {"xy", read_xy},
     {"csv", read_csv},
     {"gsas", read_gsas_raw},
     {"bruker_raw", read_bruker_raw},
     {"xrdml", read_xrdml},
     {"rasx", read_rasx},
+    {"brml", read_brml},
+    {"philips_rd", read_philips_rd},
+    {"philips_udf", read_philips_udf},
+    {"pdcif", read_pdcif},
+    {"stoe_raw", read_stoe_raw},
     {"ras", read_ras},
     {"uxd", read_uxd},
     {"cpi", read_cpi},
@@ -88,6 +93,8 @@ MeasurementResult measure(Input& input, std::string_view name) {
   // A raw file the content rules cannot place goes to the reader its zero-byte test picks,
   // whose message says what is wrong with it.
   if (format.empty() && extension == "raw") format = looks_binary(head) ? "bruker_raw" : "gsas";
+  // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
+  if (format == "rasx" && named == "brml") format = "brml";
   const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
   if (found == named_readers.end()) return fail(UnknownFormat{});
   CollectingSink sink;

@@ -1,8 +1,5 @@
 // Rigaku RASX archives: a ZIP archive whose profile entry is a text table of position and
 // intensity.
-#include <zip.h>
-#include <zlib.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,6 +13,7 @@
 #include "formats/inflate.hpp"
 #include "formats/rasx_conditions.hpp"
 #include "formats/readers.hpp"
+#include "formats/zip_archive.hpp"
 
 namespace morvex {
 namespace {
@@ -27,20 +25,6 @@ constexpr std::string_view profile_marker = "Profile";
 constexpr std::string_view profile_suffix = ".txt";
 constexpr std::string_view profile_pattern = "Profile*.txt";
 
-struct ArchiveCloser {
-  // Read-only: nothing to write back, so the archive is discarded rather than closed.
-  void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct EntryCloser {
-  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
-};
-struct ZipSourceFreer {
-  void operator()(zip_source_t* source) const { zip_source_free(source); }
-};
-using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
-using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
-using ZipSourceHandle = std::unique_ptr<zip_source_t, ZipSourceFreer>;
-
 // An open profile entry. A DEFLATE entry is opened for its compressed bytes, which this reader
 // inflates and checks itself, faster than libzip's zlib path; a stored one is read through
 // libzip as it is.
@@ -49,123 +33,6 @@ struct ProfileEntry {
   std::optional<std::uint32_t> inflate_with_crc;
   std::optional<std::uint64_t> size;  // as the archive states it: a hint, never trusted
 };
-
-// libzip's error record keeps its rendered text in a buffer of its own.
-class LibzipError {
- public:
-  LibzipError() { zip_error_init(&error_); }
-  explicit LibzipError(int code) { zip_error_init_with_code(&error_, code); }
-  LibzipError(const LibzipError&) = delete;
-  LibzipError& operator=(const LibzipError&) = delete;
-  ~LibzipError() { zip_error_fini(&error_); }
-  zip_error_t* get() { return &error_; }
-
- private:
-  zip_error_t error_;
-};
-
-ZipError::Class classify(int code) {
-  switch (code) {
-    case ZIP_ER_SEEK:
-    case ZIP_ER_READ:
-    case ZIP_ER_OPEN:
-    case ZIP_ER_EOF:
-    case ZIP_ER_MEMORY:
-    case ZIP_ER_TELL:
-    case ZIP_ER_CLOSE:
-      return ZipError::Class::io;
-    case ZIP_ER_MULTIDISK:
-    case ZIP_ER_COMPNOTSUPP:
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_OPNOTSUPP:
-      return ZipError::Class::unsupported_archive;
-    default:  // not a zip archive, inconsistent, CRC or zlib trouble in the directory, ...
-      return ZipError::Class::invalid_archive;
-  }
-}
-
-// An operating-system error inside a libzip error is rendered like any other I/O error.
-std::optional<int> system_code(zip_error_t* error) {
-  if (zip_error_system_type(error) != ZIP_ET_SYS) return std::nullopt;
-  const int code = zip_error_code_system(error);
-  return code != 0 ? std::optional<int>(code) : std::nullopt;
-}
-
-ZipError to_zip_error(zip_error_t* error) {
-  const ZipError::Class error_class = classify(zip_error_code_zip(error));
-  const auto code = system_code(error);
-  if (error_class == ZipError::Class::io && code) {
-    return {error_class, IoError::from_errno(*code).message()};
-  }
-  return {error_class, zip_error_strerror(error)};
-}
-
-ZipError zip_error_of(int code) {
-  LibzipError error(code);
-  return to_zip_error(error.get());
-}
-
-// A failure while an entry's data is decompressed and checked (a damaged DEFLATE stream, a
-// CRC-32 mismatch at the end, a read error of the archive) ends the load as an I/O error.
-IoError read_error(zip_error_t* error) {
-  if (const auto code = system_code(error)) return IoError::from_errno(*code);
-  return IoError::with_text(zip_error_strerror(error));
-}
-
-IoError entry_read_error(zip_file_t* entry) {
-  return read_error(zip_file_get_error(entry));
-}
-
-// The texts libzip gives the same failures of its own inflater.
-InflateErrors inflate_errors() {
-  LibzipError damaged;
-  zip_error_set(damaged.get(), ZIP_ER_ZLIB, Z_DATA_ERROR);
-  LibzipError crc_mismatch(ZIP_ER_CRC);
-  return {read_error(damaged.get()), read_error(crc_mismatch.get())};
-}
-
-// The open entry as a byte source: its data as libzip hands it out, decompressed or not.
-class EntrySource final : public ByteSource {
- public:
-  explicit EntrySource(zip_file_t* entry) : entry_(entry) {}
-
-  IoResult<std::size_t> read(std::span<char> buffer) override {
-    const zip_int64_t got = zip_fread(entry_, buffer.data(), buffer.size());
-    if (got < 0) return fail(entry_read_error(entry_));
-    return static_cast<std::size_t>(got);
-  }
-
- private:
-  zip_file_t* entry_;
-};
-
-// A libzip source over the archive's bytes, which the caller keeps alive.
-Result<ZipSourceHandle, ZipError> make_zip_source(std::string_view bytes, zip_error_t* error) {
-  zip_source_t* zsource = zip_source_buffer_create(bytes.data(), bytes.size(), 0, error);
-  if (!zsource) return fail(to_zip_error(error));
-  return ZipSourceHandle(zsource);
-}
-
-// libzip takes zero bytes for an empty archive; here they are no archive at all, like any
-// other input without an end-of-central-directory record.
-bool is_empty(zip_source_t* zsource) {
-  zip_stat_t info;
-  zip_stat_init(&info);
-  if (zip_source_stat(zsource, &info) != 0) return false;
-  return (info.valid & ZIP_STAT_SIZE) != 0 && info.size == 0;
-}
-
-Result<ArchiveHandle, ZipError> open_archive(std::string_view bytes) {
-  LibzipError error;
-  auto zsource = make_zip_source(bytes, error.get());
-  if (!zsource) return fail(std::move(zsource).error());
-  if (is_empty(zsource->get())) return fail(zip_error_of(ZIP_ER_NOZIP));
-  zip_t* archive = zip_open_from_source(zsource->get(), ZIP_RDONLY, error.get());
-  if (!archive) return fail(to_zip_error(error.get()));
-  zsource->release();  // the archive owns it now
-  return ArchiveHandle(archive);
-}
 
 // Opens an entry for reading, refusing what the profile may not be: encrypted entries, and
 // methods other than stored and DEFLATE even where libzip could decompress them.

@@ -1,0 +1,133 @@
+// Philips PC-APD binary scans (.rd, .sd; "V3" and "V5" headers): x from the stated start,
+// end and step, and one packed 16-bit count per point after the header.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "core/axis.hpp"
+#include "core/little_endian.hpp"
+#include "formats/readers.hpp"
+
+namespace morvex {
+namespace {
+
+// The header fields as xylib documents them and the real files show them.
+constexpr std::size_t diffractor_offset = 0x54;  // one byte each: diffractor, anode, focus
+constexpr std::size_t anode_offset = 0x55;
+constexpr std::size_t focus_offset = 0x56;
+constexpr std::size_t kalpha1_offset = 0x5E;  // doubles, Å
+constexpr std::size_t kalpha2_offset = 0x66;
+constexpr std::size_t ratio_offset = 0x6E;
+constexpr std::size_t file_name_offset = 0x8A;
+constexpr std::size_t file_name_size = 8;
+constexpr std::size_t sample_offset = 0x92;
+constexpr std::size_t sample_size = 20;
+constexpr std::size_t step_offset = 0xD6;  // doubles: step, start, end
+constexpr std::size_t v3_data_offset = 0xFA;
+constexpr std::size_t v5_data_offset = 0x32A;
+constexpr std::size_t count_size = 2;
+
+constexpr std::array<std::string_view, 6> diffractor_names = {
+    "PW1800", "PW1710 based system", "PW1840", "PW3710 based system", "Undefined", "X'Pert MPD"};
+constexpr std::array<std::string_view, 5> anode_names = {"Cu", "Mo", "Fe", "Cr", "Other"};
+constexpr std::array<std::string_view, 4> focus_names = {"BF", "NF", "FF", "LFF"};
+
+// Programs that convert into RD (WinFit) leave other header bytes as blanks: only values in
+// the range of real tubes are taken.
+constexpr double min_wavelength = 0.1;
+constexpr double max_wavelength = 10.0;
+constexpr double min_ratio = 1e-3;
+// The stated end must lie this close (in steps) to a point: a float32 end written as a
+// double is off by a few millionths of a step.
+constexpr double end_tolerance = 1e-3;
+
+Failure<ParseError> failure(const std::string& text) {
+  return parse_failure("Philips RD: " + text);
+}
+
+template <std::size_t N>
+void set_name(MetaTable& meta, std::string_view key, std::string_view bytes, std::size_t offset,
+              const std::array<std::string_view, N>& names) {
+  const auto code = read_le<std::uint8_t>(bytes, offset);
+  if (code && *code < N) meta.set(key, std::string(names[*code]));
+}
+
+void read_header(std::string_view bytes, MetaTable& meta) {
+  for (const auto& [key, offset] : {std::pair{"wavelength_kalpha1", kalpha1_offset},
+                                    std::pair{"wavelength_kalpha2", kalpha2_offset}}) {
+    const auto value = read_le<double>(bytes, offset);
+    if (value && *value >= min_wavelength && *value <= max_wavelength) meta.set(key, *value);
+  }
+  if (const auto ratio = read_le<double>(bytes, ratio_offset);
+      ratio && *ratio >= min_ratio && *ratio <= 1) {
+    meta.set("kalpha2_ratio", *ratio);
+  }
+  set_name(meta, "anode", bytes, anode_offset, anode_names);
+  if (const auto sample = read_text_field(bytes, sample_offset, sample_size)) {
+    set_header_text(meta, "sample_name", *sample);
+  }
+  MetaTable& header = meta.table("header");
+  set_name(header, "diffractor type", bytes, diffractor_offset, diffractor_names);
+  set_name(header, "focus type", bytes, focus_offset, focus_names);
+  if (const auto name = read_text_field(bytes, file_name_offset, file_name_size)) {
+    set_header_text(header, "file name", *name);
+  }
+}
+
+// Packed counts: the square of the stored value over 100, in whole counts.
+double unpack_count(std::uint16_t packed) {
+  const std::uint32_t value = packed;
+  return static_cast<double>(value * value / 100);
+}
+
+}  // namespace
+
+ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
+  ByteBuffer storage;
+  auto all = input.read_all(storage);
+  if (!all) return fail(std::move(all).error());
+  const std::string_view bytes = all.value();
+  const std::string_view version = bytes.substr(0, 2);
+  const std::string_view kind = bytes.substr(std::min<std::size_t>(bytes.size(), 2), 2);
+  if ((version != "V3" && version != "V5") || (kind != "RD" && kind != "SD")) {
+    return failure("not a V3 or V5 RD/SD header");
+  }
+  const std::size_t data_offset = version == "V3" ? v3_data_offset : v5_data_offset;
+  const auto step = read_le<double>(bytes, step_offset);
+  const auto start = read_le<double>(bytes, step_offset + 8);
+  const auto end = read_le<double>(bytes, step_offset + 16);
+  if (!step || !start || !end || bytes.size() < data_offset) return failure("header truncated");
+  const double steps = (*end - *start) / *step;
+  if (!std::isfinite(steps) || !(*step > 0) || steps < 0 ||
+      std::fabs(steps - std::round(steps)) > end_tolerance || steps >= 1e9) {
+    return failure("start, end and step do not make an even axis");
+  }
+  const auto stated = static_cast<std::size_t>(std::round(steps)) + 1;
+  // The file may hold one point less than its header states, or one word more (WinFit adds a
+  // trailing word); anything else is a cut file or a layout of another kind.
+  const std::size_t data_bytes = bytes.size() - data_offset;
+  std::size_t count = stated;
+  if (data_bytes == (stated - 1) * count_size) {
+    count = stated - 1;
+  } else if (data_bytes != stated * count_size && data_bytes != (stated + 1) * count_size) {
+    return failure("the header states " + std::to_string(stated) + " points, the data holds " +
+                   std::to_string(data_bytes) + " bytes");
+  }
+  if (count == 0) return failure("the data holds no point");
+  read_header(bytes, sink.meta());
+  Scan scan;
+  scan.y.reserve(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    scan.y.push_back(unpack_count(load_le<std::uint16_t>(bytes.data() + data_offset + 2 * k)));
+  }
+  scan.x = linear_axis(count, *start, *step);
+  scan.meta.set("x_unit", "deg");
+  scan.meta.set("start", *start);
+  scan.meta.set("step", *step);
+  sink.take(std::move(scan));
+  return succeeded;
+}
+
+}  // namespace morvex

@@ -1,0 +1,78 @@
+"""BRML, Philips RD/UDF, powder CIF and STOE RAW through morvexio: the shared real files against
+their truth rows, and the refusals a caller sees."""
+
+import struct
+
+import numpy as np
+import pytest
+
+import morvexio
+from conftest import load_truth
+
+FORMATS = ("brml", "philips_rd", "philips_udf", "pdcif", "stoe_raw")
+
+
+def notes(row):
+    return dict(part.strip().split("=", 1) for part in row["notes"].split(";") if "=" in part)
+
+
+# truth.tsv's own reader sums this file one count lower; the same unpacking (value² / 100 in whole
+# counts) gives CPD-1A's sum exactly, and both ends and the point count agree.
+SUM_DIFFERS = {"philips_rd/gsocxylib__SAMPLE1.RD": 1.0}
+ROWS = {k: row for k, row in load_truth().items() if notes(row).get("format") in FORMATS}
+
+
+@pytest.mark.parametrize("key", sorted(ROWS))
+def test_real_files_match_their_truth_rows(realdata, key):
+    row, stated = ROWS[key], notes(ROWS[key])
+    m = morvexio.read(realdata / key)
+    assert m.format == stated["format"]
+    assert len(m.scans) == int(stated["scans"])
+    scan = m.scans[0]
+    assert len(scan) == int(row["n_points"])
+    # truth.tsv prints ten significant digits
+    assert scan.x[[0, -1]] == pytest.approx([float(row["first_x"]), float(row["last_x"])], abs=1e-6)
+    assert list(scan.y[[0, -1]]) == [float(row["first_y"]), float(row["last_y"])]
+    assert scan.y.sum() == float(stated["sum_y(first scan)"]) + SUM_DIFFERS.get(key, 0.0)
+    # A powder CIF that names no line states `wavelength`; the others name Kα1.
+    wavelength = m.meta.get("wavelength_kalpha1", m.meta.get("wavelength"))
+    assert wavelength == pytest.approx(float(stated["wavelength_kalpha1"]), abs=1e-9)
+    assert morvexio.read_bytes((realdata / key).read_bytes(), "unnamed") == m
+
+
+def test_per_point_columns_beside_x_and_y(realdata):
+    brml = morvexio.read(realdata / "brml/genx__BRML_attenuation.brml").scans[0]
+    assert brml.meta["attenuation"][0] == 77.0 and brml.meta["x_axis"] == "2Theta"
+    alumina = morvexio.read(realdata / "pdcif/gsocxylib__ALUMINA.cif")
+    assert alumina.scans[0].e[0] == 17.0 and alumina.scans[0].meta["y_source"] == (
+        "_pd_meas_intensity_total")
+    assert alumina.meta["wavelength"] == 1.5402
+
+
+def stoe(ranges=1, points=3, counts=3):
+    head = bytearray(1024)
+    head[:8] = b"RAW_1.06"
+    struct.pack_into("<h", head, 0x17A, ranges)
+    struct.pack_into("<hh", head, 0x1E0, 2, 0)
+    struct.pack_into("<h", head, 0x1F0, 1)
+    struct.pack_into("<h", head, 512 + 0x22, points)
+    struct.pack_into("<fff", head, 512 + 0x2C, 10.0, 0.0, 10.0 + 0.5 * (points - 1))
+    struct.pack_into("<f", head, 512 + 0x3C, 0.5)
+    return bytes(head) + struct.pack(f"<{counts}i", *range(counts))
+
+
+@pytest.mark.parametrize(
+    "data, name, message",
+    [
+        (stoe(ranges=0), "a.raw", "STOE RAW: the file announces no measured range"),
+        (stoe(counts=2), "a.raw", "STOE RAW: range data truncated"),
+        (b"data_x\n_cell_length_a 3\n", "a.cif", "pdCIF: no data block holds a powder pattern"),
+        (b"SampleIdent,S,/\nDataAngleRange, 1, 2,/\nScanStepSize, 0.5,/\nRawScan\n1, 2",
+         "a.udf", 'Philips UDF: the counts do not end with "/"'),
+        (b"V3RD" + bytes(300), "a.rd", "Philips RD: start, end and step do not make an even axis"),
+    ],
+)
+def test_cut_and_foreign_files_are_refused(data, name, message):
+    assert np.array_equal(morvexio.read_bytes(stoe(), "a.raw").scans[0].x, [10.0, 10.5, 11.0])
+    with pytest.raises(morvexio.FormatError, match=message):
+        morvexio.read_bytes(data, name)
