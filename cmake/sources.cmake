@@ -19,22 +19,30 @@ set(MORVEX_CORE_SOURCES
   src/xml/attributes.cpp
   src/xml/pull_parser.cpp
   # src/formats
+  src/formats/brml.cpp
+  src/formats/brml_document.cpp
   src/formats/bruker_header.cpp
   src/formats/bruker_ranges.cpp
   src/formats/bruker_raw.cpp
   src/formats/chi.cpp
+  src/formats/cif_tokens.cpp
   src/formats/column_header.cpp
   src/formats/columns.cpp
   src/formats/cpi.cpp
   src/formats/gsas_raw.cpp
   src/formats/inflate.cpp
+  src/formats/pdcif.cpp
+  src/formats/philips_rd.cpp
+  src/formats/philips_udf.cpp
   src/formats/ras.cpp
   src/formats/rasx.cpp
   src/formats/rasx_conditions.cpp
+  src/formats/stoe_raw.cpp
   src/formats/uxd.cpp
   src/formats/xrdml.cpp
   src/formats/xrdml_scan.cpp
   src/formats/xy.cpp
+  src/formats/zip_archive.cpp
   # src/dispatch
   src/dispatch/detect.cpp
   src/dispatch/dispatch.cpp
