@@ -44,9 +44,9 @@ installed_suite() {
   shift
   (cd "$scratch/run" && "$venv/bin/python" - "$venv" <<'PY'
 import importlib.metadata, pathlib, sys
-import morvex, morvex_convert
+import morvex, morvex_convert, morvexio
 venv = pathlib.Path(sys.argv[1]).resolve()
-for module in (morvex, morvex_convert):
+for module in (morvex, morvex_convert, morvexio):
     where = pathlib.Path(module.__file__).resolve()
     assert venv in where.parents, f"{module.__name__} imported from {where}, not from the venv"
 print(f"  CPython {sys.version.split()[0]}: morvex", importlib.metadata.version("morvex"),
@@ -66,6 +66,7 @@ cd "$scratch/run"
 
 echo "== stubtest"
 "$py" -m mypy.stubtest morvex
+"$py" -m mypy.stubtest morvexio --allowlist "$root/scripts/stubtest-allowlist.txt"
 
 echo "== mypy finds the installed stubs"
 cat > "$scratch/typing/good.py" <<'PY'
@@ -76,6 +77,16 @@ def total(path: str) -> float:
     e = p.e
     return sum(p.y) + (sum(e) if e is not None else 0.0) + len(morvex.read_bytes(b"", "a.xy").x)
 PY
+cat > "$scratch/typing/good_io.py" <<'PY'
+import pathlib
+
+import morvexio
+
+def peak(path: pathlib.Path) -> float:
+    scan: morvexio.Scan = morvexio.read(path).scans[0]
+    e = scan.e
+    return float(scan.y.max()) + (0.0 if e is None else float(e[0])) + len(scan)
+PY
 cat > "$scratch/typing/bad.py" <<'PY'
 import morvex
 
@@ -83,7 +94,7 @@ p = morvex.read(b"scan.xy")
 p.x = [1.0]
 n: float = sum(p.e)
 PY
-"$py" -m mypy --strict --no-incremental "$scratch/typing/good.py"
+"$py" -m mypy --strict --no-incremental "$scratch/typing/good.py" "$scratch/typing/good_io.py"
 if out=$("$py" -m mypy --no-incremental "$scratch/typing/bad.py"); then
   echo "mypy accepted wrong uses of morvex: the stubs were not found"; exit 1
 fi

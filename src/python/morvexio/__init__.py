@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import importlib.metadata
 import os
-from typing import Union
+from typing import Any, Union
 
 from ._morvexio import FormatError
 from ._morvexio import read as _read
@@ -26,10 +26,10 @@ try:
 except importlib.metadata.PackageNotFoundError:  # a build tree, not an installation
     __version__ = "0+unknown"
 
-PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 
-def read(path: PathLike) -> Measurement:
+def read(path: _PathLike) -> Measurement:
     """Reads every scan of the file at `path` (str, bytes or any os.PathLike).
 
     The format is found from the content, and from the name's extension only where the
@@ -40,7 +40,7 @@ def read(path: PathLike) -> Measurement:
     return from_native(_read(os.fsencode(shown), shown))
 
 
-def read_bytes(data, filename: PathLike = "") -> Measurement:
+def read_bytes(data: Any, filename: _PathLike = "") -> Measurement:
     """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint."""
     shown = os.fspath(filename)
     return from_native(_read_bytes(data, os.fsencode(shown), shown or "<bytes>"))

@@ -5,7 +5,7 @@ import numpy as np
 import numpy.typing as npt
 
 __version__: str
-__all__: list[str]
+__all__ = ["FormatError", "Measurement", "Scan", "read", "read_bytes", "__version__"]
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Array = npt.NDArray[np.float64]

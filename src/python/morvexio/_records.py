@@ -53,10 +53,25 @@ class Scan:
             raise ValueError("x, y and e must have the same length")
         self._meta = _freeze(meta or {})
 
-    x = property(lambda self: self._x, doc="positions (2θ in degrees, TOF, Q: see meta['x_unit'])")
-    y = property(lambda self: self._y, doc="intensities as the file stores them")
-    e = property(lambda self: self._e, doc="uncertainties, or None")
-    meta = property(lambda self: self._meta, doc="the scan's metadata")
+    @property
+    def x(self) -> np.ndarray:
+        """Positions (2θ in degrees, time of flight, Q: see meta['x_unit'])."""
+        return self._x
+
+    @property
+    def y(self) -> np.ndarray:
+        """Intensities as the file stores them."""
+        return self._y
+
+    @property
+    def e(self) -> Optional[np.ndarray]:
+        """Uncertainties, or None where the file has none."""
+        return self._e
+
+    @property
+    def meta(self) -> dict:
+        """The scan's metadata."""
+        return self._meta
 
     def __len__(self) -> int:
         return len(self._x)
@@ -97,9 +112,20 @@ class Measurement:
         self._meta = _freeze(meta or {})
         self._scans = list(scans)
 
-    format = property(lambda self: self._format, doc="the reader's short name")
-    meta = property(lambda self: self._meta, doc="what holds for every scan")
-    scans = property(lambda self: self._scans, doc="every scan, in file order")
+    @property
+    def format(self) -> str:
+        """The reader's short name."""
+        return self._format
+
+    @property
+    def meta(self) -> dict:
+        """What holds for every scan."""
+        return self._meta
+
+    @property
+    def scans(self) -> "list[Scan]":
+        """Every scan, in file order."""
+        return self._scans
 
     def __len__(self) -> int:
         return len(self._scans)
