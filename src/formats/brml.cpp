@@ -62,12 +62,7 @@ Result<Scan, LoadError> read_range(zip_t* archive, zip_uint64_t index, MetaTable
 
 ReadStatus read_brml(Input& input, ScanSink& sink) {
   ByteBuffer storage;
-  auto bytes = input.read_all(storage);
-  if (!bytes) {
-    if (bytes.error().is_interrupted()) return fail(std::move(bytes).error());
-    return fail(ZipError{ZipError::Class::io, bytes.error().message()});
-  }
-  auto archive = open_archive(bytes.value());
+  auto archive = open_input_archive(input, storage);
   if (!archive) return fail(std::move(archive).error());
   const auto entries = range_entries(archive->get());
   if (entries.empty()) return fail(EntryNotFound{std::string(raw_data_pattern)});

@@ -170,13 +170,7 @@ ReadStatus read_every_profile(zip_t* archive, ScanSink& sink) {
 
 ReadStatus read_rasx(Input& input, ScanSink& sink) {
   ByteBuffer storage;
-  auto bytes = input.read_all(storage);
-  if (!bytes) {
-    // A read failure while the archive is taken in is the archive's I/O failure.
-    if (bytes.error().is_interrupted()) return fail(std::move(bytes).error());
-    return fail(ZipError{ZipError::Class::io, bytes.error().message()});
-  }
-  auto archive = open_archive(bytes.value());
+  auto archive = open_input_archive(input, storage);
   if (!archive) return fail(std::move(archive).error());
   if (sink.scope() == Scope::every_scan) return read_every_profile(archive->get(), sink);
   auto entry = open_profile(archive->get());

@@ -97,4 +97,15 @@ Result<ArchiveHandle, ZipError> open_archive(std::string_view bytes) {
   return ArchiveHandle(archive);
 }
 
+Result<ArchiveHandle, LoadError> open_input_archive(Input& input, ByteBuffer& storage) {
+  auto bytes = input.read_all(storage);
+  if (!bytes) {
+    if (bytes.error().is_interrupted()) return fail(std::move(bytes).error());
+    return fail(ZipError{ZipError::Class::io, bytes.error().message()});
+  }
+  auto archive = open_archive(bytes.value());
+  if (!archive) return fail(std::move(archive).error());
+  return std::move(archive).value();
+}
+
 }  // namespace morvex

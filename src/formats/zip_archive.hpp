@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/byte_source.hpp"
+#include "core/input.hpp"
 #include "core/load_error.hpp"
 #include "formats/inflate.hpp"
 
@@ -52,6 +53,10 @@ InflateErrors inflate_errors();
 // The archive over `bytes`, which the caller keeps alive while it is open. Zero bytes are no
 // archive at all, as for any other input without an end-of-central-directory record.
 Result<ArchiveHandle, ZipError> open_archive(std::string_view bytes);
+
+// The archive of the whole input, whose bytes `storage` keeps. A read failure while the input
+// is taken in is the archive's I/O failure; an interrupt stays one.
+Result<ArchiveHandle, LoadError> open_input_archive(Input& input, ByteBuffer& storage);
 
 // The open entry as a byte source: its data as libzip hands it out, decompressed or not.
 class EntrySource final : public ByteSource {

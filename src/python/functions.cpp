@@ -8,6 +8,7 @@
 
 #include "dispatch/dispatch.hpp"
 #include "python/binding.hpp"
+#include "python/guarded.hpp"
 
 namespace morvex::python {
 namespace {
@@ -84,23 +85,8 @@ PyObject* finish_load(LoadResult&& result) {
   return wrap_pattern(std::move(result).value());
 }
 
-// No C++ exception may cross into the interpreter.
-template <class Body>
-PyObject* guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_Format(PyExc_RuntimeError, "morvex internal error: %s", e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "morvex internal error");
-  }
-  return nullptr;
-}
-
 PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+  return guarded("morvex", [&]() -> PyObject* {
     static constexpr std::array<const char*, 1> params = {"path"};
     std::array<PyObject*, 1> bound;
     if (!bind_arguments("read", params, args, nargs, kwnames, bound)) return nullptr;
@@ -112,7 +98,7 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
 }
 
 PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+  return guarded("morvex", [&]() -> PyObject* {
     static constexpr std::array<const char*, 2> params = {"data", "filename"};
     std::array<PyObject*, 2> bound;
     if (!bind_arguments("read_bytes", params, args, nargs, kwnames, bound)) return nullptr;

@@ -8,6 +8,7 @@
 
 #include "core/interrupt.hpp"
 #include "dispatch/dispatch.hpp"
+#include "python/guarded.hpp"
 #include "python/morvexio/binding.hpp"
 
 namespace morvex::io {
@@ -19,21 +20,6 @@ PyObject* the_format_error = nullptr;
 // exception stays set for the caller.
 bool check_signals() {
   return PyErr_CheckSignals() != 0;
-}
-
-// No C++ exception may cross into the interpreter.
-template <class Body>
-PyObject* guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_Format(PyExc_RuntimeError, "morvexio internal error: %s", e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "morvexio internal error");
-  }
-  return nullptr;
 }
 
 PyObject* finish(MeasurementResult&& result, PyObject* filename) {
@@ -51,7 +37,7 @@ std::string_view bytes_view(PyObject* bytes) {
 // read(path: bytes, shown: object): `path` as the file system takes it, `shown` the caller's
 // object for errors.
 PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return guarded([&]() -> PyObject* {
+  return python::guarded("morvexio", [&]() -> PyObject* {
     if (nargs != 2 || !PyBytes_Check(args[0])) {
       PyErr_SetString(PyExc_TypeError, "read(path: bytes, shown)");
       return nullptr;
@@ -63,7 +49,7 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 // read_bytes(data: bytes-like, name: bytes, shown: object)
 PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return guarded([&]() -> PyObject* {
+  return python::guarded("morvexio", [&]() -> PyObject* {
     if (nargs != 3 || !PyBytes_Check(args[1])) {
       PyErr_SetString(PyExc_TypeError, "read_bytes(data, name: bytes, shown)");
       return nullptr;
