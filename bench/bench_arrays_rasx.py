@@ -127,8 +127,8 @@ def main():
     best = lambda cases: min(cases[1:], key=lambda case: case["median_s"])
     ratios = [
         # The one-profile archive has no target of its own: shown against 1, not slower.
-        harness.speedup("rasx arrays, 1 profile vs zipfile + best peer (no target; 1 shown)", one[0], best(one), 1.0,
-                        short="rasx 1 profile"),
+        harness.speedup("rasx arrays, 1 profile vs zipfile + best peer (no target; 1 shown)",
+                        one[0], best(one), 1.0, short="rasx 1 profile"),
         harness.speedup(f"rasx arrays, {PROFILES}-profile map vs zipfile + best peer", many[0],
                         best(many), MAP_TARGET, short=f"rasx {PROFILES} profiles"),
     ]

@@ -55,13 +55,14 @@ def split(text):
     return numpy.array(text.split(), dtype=numpy.float64)
 
 
-PEERS = [
-    ("lxml.etree + numpy.fromstring", lambda p: from_tree(lxml.etree.parse(p).getroot(), fromstring)),
-    ("lxml.etree + numpy.array(split)", lambda p: from_tree(lxml.etree.parse(p).getroot(), split)),
-    ("ElementTree + numpy.fromstring",
-     lambda p: from_tree(ElementTree.parse(p).getroot(), fromstring)),
-    ("ElementTree + numpy.array(split)", lambda p: from_tree(ElementTree.parse(p).getroot(), split)),
-]
+def peer(parse, numbers):
+    return lambda path: from_tree(parse(path).getroot(), numbers)
+
+
+PEERS = [("lxml.etree + numpy.fromstring", peer(lxml.etree.parse, fromstring)),
+         ("lxml.etree + numpy.array(split)", peer(lxml.etree.parse, split)),
+         ("ElementTree + numpy.fromstring", peer(ElementTree.parse, fromstring)),
+         ("ElementTree + numpy.array(split)", peer(ElementTree.parse, split))]
 
 
 def main():
