@@ -3,7 +3,7 @@
 against pandas.read_csv (C engine and pyarrow engine), polars.read_csv and pyarrow.csv, each
 ending in the same two float64 arrays. The peers may use every core; morvexio uses one.
 
-Run with an interpreter that has the peers (bench/requirements.txt); the module is taken from
+Run with an interpreter that has the peers (requirements/bench.txt, as in build-venv); the module is taken from
 $MORVEX_BUILD_DIR (default build/). The data file is bench_csv.py's.
 Targets: polars and pandas with pyarrow at least 1.5 x morvexio's time each.
 """

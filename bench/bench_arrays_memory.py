@@ -11,7 +11,7 @@ buffers and spare vector capacity included. Where the mark cannot be reset, the 
 after the imports is the baseline and the peak since the process started stands in. numpy's
 loadtxt, ending in the same arrays, is measured the same way for comparison.
 
-Run with an interpreter that has numpy (bench/requirements.txt); the module is taken from
+Run with an interpreter that has numpy (requirements/bench.txt, as in build-venv); the module is taken from
 $MORVEX_BUILD_DIR (default build/).
 """
 

@@ -9,7 +9,7 @@ decimals, the intensity as Rigaku writes it with up to 15 significant digits, th
 coefficient), beside root.xml and Data0/MesurementConditions0.xml. Each peer reads the
 profiles in directory order and ends, as morvexio does, with an x and a y array per profile.
 The best of the peers is the one each target is set against. Run with an interpreter that has
-the peers (bench/requirements.txt); the module is taken from $MORVEX_BUILD_DIR (default
+the peers (requirements/bench.txt, as in build-venv); the module is taken from $MORVEX_BUILD_DIR (default
 build/). Target: the best peer at least 5 x morvexio's time on the map.
 """
 

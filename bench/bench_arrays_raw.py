@@ -7,7 +7,7 @@ with x computed as morvex computes it (k * step + start). GSAS: against numpy.lo
 data lines, x likewise from the BANK line's start and step in hundredths. Both end in the same
 arrays bit for bit. All cases take turns; freeing the arrays is counted.
 
-Run with an interpreter that has numpy (bench/requirements.txt); the module is taken from
+Run with an interpreter that has numpy (requirements/bench.txt, as in build-venv); the module is taken from
 $MORVEX_BUILD_DIR (default build/). Targets: Bruker at least 2 x, GSAS at least 8 x faster.
 """
 

@@ -8,7 +8,7 @@ the whole folder once a round, the two taking turns; the table gives the median 
 for all 1,000 files. The files are bench_small_files.py's 500 and 500 more made the same way,
 written under bench/data/small_xye/ on first use.
 
-Run with an interpreter that has numpy (bench/requirements.txt); the module is taken from
+Run with an interpreter that has numpy (requirements/bench.txt, as in build-venv); the module is taken from
 $MORVEX_BUILD_DIR (default build/). Target: numpy at least 5 x morvexio's time.
 """
 

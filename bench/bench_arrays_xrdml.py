@@ -5,7 +5,7 @@ with numpy.array(text.split(), float) for the intensities.
 
 x is spaced evenly from the 2Theta start to its end as morvex computes it, step
 (end - start) / (n - 1) and position k * step + start, so that every contender ends in the
-same arrays bit for bit. Run with an interpreter that has the peers (bench/requirements.txt);
+same arrays bit for bit. Run with an interpreter that has the peers (requirements/bench.txt, as in build-venv);
 the module is taken from $MORVEX_BUILD_DIR (default build/). The data file is
 bench_xrdml.py's. Target: lxml + numpy at least 5 x morvexio's time.
 """

@@ -2,7 +2,7 @@
 """Times morvexio.read on the 1,000,000-point xye file, ending in x, y and e as numpy arrays,
 against numpy.loadtxt, pandas.read_csv (its C engine) and the fast_float floor.
 
-Run with an interpreter that has numpy and pandas (bench/requirements.txt); the module and
+Run with an interpreter that has numpy and pandas (requirements/bench.txt, as in build-venv); the module and
 the floor program (xy_floor) are taken from $MORVEX_BUILD_DIR (default build/).
 
 Cases, all taking turns round by round:
