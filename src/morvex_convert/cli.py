@@ -5,7 +5,8 @@ import os
 import sys
 import time
 
-from morvex_convert.convert import CONVERTED, FAILED, FORMS, SKIPPED
+from morvex_convert.convert import CONVERTED, FAILED, SKIPPED
+from morvex_convert.forms import FORMS, META
 from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
 from morvex_convert.progress import progress
@@ -13,8 +14,9 @@ from morvex_convert.run import SetupError, run_dask, run_here, run_processes
 
 DESCRIPTION = """\
 Converts diffraction files, and every file of a supported format below the directories named,
-to xye or csv (x, y and e when the file has it, at full precision). A directory's files keep
-their layout under OUTDIR. Every failed file is reported with its path, exception class and
+to xye, csv or GSAS FXYE (x, y and e when the file has it, at full precision), each scan with
+its metadata. A directory's files keep their layout under OUTDIR; scan K of a file with several
+goes to NAME.scanK.EXT. Every failed file is reported with its path, exception class and
 message, and the run goes on. No input is ever replaced, --force or not, and an output appears
 whole or not at all. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run
 that could not start (no distributed, no scheduler at ADDRESS)."""
@@ -47,6 +49,12 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("-o", dest="outdir", default=".", metavar="OUTDIR",
                    help="output folder (default: the current directory)")
     p.add_argument("--to", choices=FORMS, default="xye", help="output format (default: xye)")
+    p.add_argument("--scan", type=positive, metavar="N",
+                   help="write scan N only (1-based) as NAME.scanN.EXT (scan 1: NAME.EXT); "
+                        "default: every scan")
+    p.add_argument("--meta", choices=META, default="comments",
+                   help="metadata as '# key: value' lines atop each output (default), or as a "
+                        "JSON file beside it, NAME.json or NAME.scanK.json")
     where = p.add_mutually_exclusive_group()
     where.add_argument("--jobs", type=positive, default=1, metavar="N",
                        help="load in N local processes (default: 1, this process)")
@@ -69,7 +77,8 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     started = time.monotonic()
-    tasks, refused = plan(args.paths, args.outdir, args.to, load_as(args.load_as), args.force)
+    tasks, refused = plan(args.paths, args.outdir, args.to, load_as(args.load_as), args.force,
+                          args.scan, args.meta)
     remove_strays({os.path.dirname(task.target) or "." for task in tasks})
     try:
         if args.dask is not None:

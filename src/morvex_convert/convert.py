@@ -1,4 +1,5 @@
-"""One file: load it with morvexio and write x, y and e as text at full precision.
+"""One file: load it with morvexio and write each scan's x, y and e as text at full precision,
+with its metadata.
 
 Runs wherever a file is sent (this process, a pool worker, a Dask worker): it takes and returns
 small picklable values and never raises for a bad file, so one file cannot stop a run.
@@ -8,9 +9,9 @@ import os
 from typing import NamedTuple
 
 import morvexio
+from morvex_convert.forms import comments, render, sidecar
 from morvex_convert.output import write_whole
 
-FORMS = ("xye", "csv")
 CONVERTED, SKIPPED, FAILED = "converted", "skipped", "failed"
 
 
@@ -19,7 +20,15 @@ class Task(NamedTuple):
     target: str
     hint: str | None  # file name handed to read_bytes as the format hint; None: read the path
     form: str
-    force: bool  # replace an existing target; the plan has made sure it is no input
+    force: bool  # replace existing outputs; the plan has made sure they are no inputs
+    scan: int | None = None  # --scan: this scan only (1-based), written to target
+    meta: str = "comments"  # or "json": a sidecar beside each output
+
+
+def scan_path(path: str, number: int) -> str:
+    """Scan 1 keeps the name; scan K is NAME.scanK.EXT."""
+    stem, ext = os.path.splitext(path)
+    return path if number == 1 else f"{stem}.scan{number}{ext}"
 
 
 class Outcome(NamedTuple):
@@ -35,23 +44,24 @@ def describe(error: BaseException) -> str:
     return f"{type(error).__name__}: {text}" if text else type(error).__name__
 
 
-def format_scan(scan: morvexio.Scan, form: str) -> str:
-    """One line per point; repr gives the shortest text that reads back as the same double."""
-    x, y = scan.x.tolist(), scan.y.tolist()
-    e = None if scan.e is None else scan.e.tolist()
-    sep = " " if form == "xye" else ","
-    columns = ["x", "y"] if e is None else ["x", "y", "e"]
-    if e is None:
-        rows = [f"{a!r}{sep}{b!r}\n" for a, b in zip(x, y)]
-    else:
-        rows = [f"{a!r}{sep}{b!r}{sep}{c!r}\n" for a, b, c in zip(x, y, e)]
-    # A header row is the csv convention (and morvex skips it); xye stays bare columns, which
-    # every refinement program reads.
-    header = ",".join(columns) + "\n" if form == "csv" else ""
-    return header + "".join(rows)
+def chosen(task: Task, scans) -> list[tuple[int, object]]:
+    """(number, scan) of each scan to write, the one whose output is task.target last."""
+    if task.scan is None:
+        return [*enumerate(scans, 1)][1:] + [(1, scans[0])]
+    if task.scan > len(scans):
+        raise ValueError(f"--scan {task.scan}: the file has {len(scans)} "
+                         f"scan{'s' if len(scans) > 1 else ''}")
+    return [(task.scan, scans[task.scan - 1])]
+
+
+def write(task: Task, path: str, text: str) -> None:
+    if task.force or not os.path.lexists(path):
+        write_whole(path, text.encode("utf-8"))
 
 
 def convert_one(task: Task) -> Outcome:
+    """task.target is written last: where it exists, every output of the file does, so a rerun
+    skips the file unread; one killed halfway writes the rest, existing ones kept."""
     try:
         if not task.force and os.path.lexists(task.target):
             return Outcome(SKIPPED)
@@ -62,7 +72,16 @@ def convert_one(task: Task) -> Outcome:
                 measurement = morvexio.read_bytes(f.read(), task.hint)
         if not measurement.scans:
             raise ValueError(f"{task.source}: no scan")
-        write_whole(task.target, format_scan(measurement.scans[0], task.form).encode("ascii"))
+        base = task.target if task.scan is None else None
+        for number, scan in chosen(task, measurement.scans):
+            path = task.target if base is None else scan_path(base, number)
+            if task.meta == "json":
+                write(task, os.path.splitext(path)[0] + ".json",
+                      sidecar(measurement, scan, number))
+                meta = ""
+            else:
+                meta = comments(measurement, scan)
+            write(task, path, render(measurement, scan, number, task.form, task.source, meta))
     except Exception as error:  # every failure is the file's, reported and passed over
         return Outcome(FAILED, describe(error))
     return Outcome(CONVERTED)

@@ -1,12 +1,14 @@
 """morvex-convert: the trees it writes, the exact text, failures, --as, and its three runners."""
 
 import fcntl
+import json
 import os
 import pathlib
 import signal
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 from distributed import LocalCluster
 
@@ -14,7 +16,8 @@ import morvex
 import morvexio
 from conftest import BUILD_DIR, ROOT
 from morvex_convert.cli import main
-from morvex_convert.convert import FORMS, describe
+from morvex_convert.convert import describe, scan_path
+from morvex_convert.forms import EXTENSION, FORMS, centi
 from morvex_convert.plan import EXTENSIONS
 
 
@@ -64,13 +67,14 @@ class TestRealFiles:
                 continue
             claimed[target] = source
             try:
-                scan = morvexio.read(source).scans[0]
+                scans = morvexio.read(source).scans
             except Exception as error:
                 failures.add(f"{source}: {describe(error)}")
                 continue
-            written = morvexio.read(target).scans[0]
-            assert (written.x.tobytes(), written.y.tobytes()) == \
-                (scan.x.tobytes(), scan.y.tobytes()), source
+            for number, scan in enumerate(scans, 1):
+                written = morvexio.read(scan_path(str(target), number)).scans[0]
+                assert (written.x.tobytes(), written.y.tobytes()) == \
+                    (scan.x.tobytes(), scan.y.tobytes()), (source, number)
         assert set(done.stderr.splitlines()) == failures
         assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 skipped, "
                                       f"{len(failures)} failed, of {len(sources)} files in ")
@@ -109,6 +113,75 @@ def test_full_precision_text(tmp_path, form, with_e, without_e):
     out = tmp_path / "out"
     assert (out / f"a.{form}").read_text() == with_e
     assert (out / f"b.{form}").read_text() == without_e
+
+
+MULTI = ["gsas/gem05984.gss", "ras/xrayutil__inas_layer_radial_002_004.ras"]
+
+
+def flat(meta, prefix=""):
+    for key, value in meta.items():
+        if isinstance(value, dict):
+            yield from flat(value, f"{prefix}{key}.")
+        elif isinstance(value, (str, float)):
+            yield f"{prefix}{key}", value if isinstance(value, str) else repr(value)
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("name, count", zip(MULTI, (4, 2)))
+def test_every_scan_with_its_metadata(realdata, tmp_path, name, count, form):
+    measurement = morvexio.read(realdata / name)
+    assert main(["-o", str(tmp_path), "--to", form, str(realdata / name)]) == 0
+    base = f"{tmp_path / pathlib.Path(name).stem}.{EXTENSION[form]}"
+    assert set(map(str, tmp_path.iterdir())) == {scan_path(base, k) for k in range(1, count + 1)}
+    for number, scan in enumerate(measurement.scans, 1):
+        path = scan_path(base, number)
+        got = morvexio.read(path).scans[0]
+        e = scan.e if scan.e is not None or form != "gsas" else np.sqrt(np.maximum(scan.y, 1))
+        assert got.y.tobytes() == scan.y.tobytes()
+        if form == "gsas" and scan.meta.get("x_unit") == "deg":
+            # Centidegrees: exact wherever some double's hundredth is x, else one ulp off.
+            assert got.x.tobytes() == (np.array([centi(v) for v in scan.x]) / 100).tobytes()
+            assert (np.abs(got.x - scan.x) <= np.spacing(scan.x)).all()
+        else:
+            assert got.x.tobytes() == scan.x.tobytes()
+        assert (got.e is None and e is None) or got.e.tobytes() == e.tobytes()
+        lines = pathlib.Path(path).read_text().splitlines()[form == "gsas":]
+        comments = [tuple(line[2:].split(": ", 1)) for line in lines if line.startswith("#")]
+        assert comments == [*flat(measurement.meta), *flat(scan.meta)] != []
+        if form != "gsas":
+            table = np.loadtxt(path, delimiter=None if form == "xye" else ",",
+                               skiprows=(len(comments) + 1) * (form == "csv"))
+            assert table.shape == (len(scan.x), 2 + (e is not None))
+
+
+def test_one_scan_and_json_metadata(realdata, tmp_path, capsys):
+    source = realdata / MULTI[0]
+    measurement = morvexio.read(source)
+    argv = ["-o", str(tmp_path), "--meta", "json", str(source), str(realdata / MULTI[1])]
+    assert main(["--scan", "3", *argv]) == 1
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["gem05984.scan3.json",
+                                                          "gem05984.scan3.xye"]
+    assert capsys.readouterr().err == \
+        f"{realdata / MULTI[1]}: ValueError: --scan 3: the file has 2 scans\n"
+    text = (tmp_path / "gem05984.scan3.xye").read_text()
+    assert "#" not in text and text.count("\n") == len(measurement.scans[2].x)
+    sidecar = json.loads((tmp_path / "gem05984.scan3.json").read_text())
+    scan = measurement.scans[2].meta
+    assert sidecar == {"format": measurement.format, "measurement": measurement.meta,
+                       "scan": 3, "scan_meta": {k: v.tolist() if hasattr(v, "tolist") else v
+                                                for k, v in scan.items()}}
+
+
+@pytest.mark.parametrize("names, message", [
+    (["a.scan2.xy", "a.xy"], "{out}/a.scan2.xye is already the output of {tree}/a.scan2.xy"),
+    (["a.scan12.xye", "a.xy"], "{out}/a.scan12.xye would replace an input file"),
+])
+def test_the_outputs_of_every_scan_are_claimed_before_reading(tmp_path, capsys, names, message):
+    for name in names:
+        (tmp_path / name).write_text("1 2 3\n")
+    assert main(["-o", str(tmp_path), str(tmp_path)]) == 1
+    refused = message.format(out=tmp_path, tree=tmp_path)
+    assert f"{tmp_path}/a.xy: FileExistsError: {refused}" in capsys.readouterr().err.splitlines()
 
 
 @pytest.mark.parametrize("rules, converted", [
@@ -163,6 +236,7 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
     (["--as", "dat"], "'dat': EXT must be one of xy, xye, csv, raw, xrdml, rasx, gsa"),
     (["--as", ",=xy"], "',=xy': no suffix before '='"),
     (["--jobs", "0"], "argument --jobs: invalid positive value: '0'"),
+    (["--scan", "0"], "argument --scan: invalid positive value: '0'"),
     (["--jobs", "2", "--dask", "tcp://h:1"], "argument --dask: not allowed with argument --jobs"),
     (["--dask-timeout", "0"], "argument --dask-timeout: invalid seconds value: '0'"),
 ])

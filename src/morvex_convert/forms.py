@@ -1,0 +1,115 @@
+"""The text of one output: a scan as xye, csv or GSAS FXYE, its metadata as comment lines or as
+a JSON sidecar. Numbers go through repr, the shortest text that reads back as the same double."""
+
+import json
+import math
+import os
+
+FORMS = ("xye", "csv", "gsas")
+# .gsa: morvexio finds GSAS by a BANK line in the first 8 KiB, which long metadata comments can
+# push out; the extension then still names the format.
+EXTENSION = {"xye": "xye", "csv": "csv", "gsas": "gsa"}
+META = ("comments", "json")
+
+# FXYE keeps 2-theta positions in centidegrees; other binnings keep time of flight as it is.
+CENTI = 100.0
+TITLE_WIDTH = 80  # GSAS reads the title from an 80-column record
+
+
+def flat(meta: dict, prefix: str = ""):
+    """(dotted key, value) of every value that is not an array: nested tables as table.KEY."""
+    for key, value in meta.items():
+        if isinstance(value, dict):
+            yield from flat(value, f"{prefix}{key}.")
+        elif isinstance(value, (str, int, float)):
+            yield f"{prefix}{key}", value
+        # Arrays (per-point columns) have no one-line form; the JSON sidecar keeps them.
+
+
+def one_line(text: str) -> str:
+    return "\\n".join(text.splitlines())
+
+
+def comments(measurement, scan) -> str:
+    """`# key: value` lines, the measurement's first. Line breaks in a value are written as \\n:
+    the comments are for reading, the sidecar keeps values exactly."""
+    lines = []
+    for meta in (measurement.meta, scan.meta):
+        for key, value in flat(meta):
+            text = value if isinstance(value, str) else repr(value)
+            lines.append(f"# {one_line(key)}: {one_line(text)}\n")
+    return "".join(lines)
+
+
+def plain(value):
+    """JSON of a morvexio metadata value: arrays as lists."""
+    if isinstance(value, dict):
+        return {key: plain(item) for key, item in value.items()}
+    if hasattr(value, "tolist"):
+        return value.tolist()
+    if isinstance(value, (list, tuple)):
+        return [plain(item) for item in value]
+    return value
+
+
+def sidecar(measurement, scan, number: int) -> str:
+    return json.dumps({"format": measurement.format, "measurement": plain(measurement.meta),
+                       "scan": number, "scan_meta": plain(scan.meta)}, indent=1) + "\n"
+
+
+def columns(scan, form: str) -> str:
+    x, y = scan.x.tolist(), scan.y.tolist()
+    e = None if scan.e is None else scan.e.tolist()
+    sep = " " if form == "xye" else ","
+    if e is None:
+        rows = [f"{a!r}{sep}{b!r}\n" for a, b in zip(x, y)]
+    else:
+        rows = [f"{a!r}{sep}{b!r}{sep}{c!r}\n" for a, b, c in zip(x, y, e)]
+    # A header row is the csv convention (and morvex skips it); xye stays bare columns, which
+    # every refinement program reads.
+    header = ("x,y\n" if e is None else "x,y,e\n") if form == "csv" else ""
+    return header + "".join(rows)
+
+
+def centi(x: float) -> float:
+    """The position in centidegrees whose hundredth is x again, where a neighbour of x * 100
+    gives it; else x * 100, whose hundredth is x's neighbour (hundredths of doubles miss about
+    one double in eight)."""
+    first = x * CENTI
+    candidate = first
+    for _ in range(3):
+        if candidate / CENTI == x:
+            return candidate
+        candidate = math.nextafter(candidate, math.inf if candidate / CENTI < x else -math.inf)
+    return first
+
+
+def gsas(scan, number: int, source: str, meta: str) -> str:
+    """One FXYE bank. 2-theta (x_unit deg, or no unit stated) as CONS in centidegrees; time of
+    flight (x_unit us) as SLOG with the positions as they are. GSAS weighs by the uncertainty,
+    so a scan without e gets counting statistics, sqrt(max(y, 1))."""
+    x, y = scan.x.tolist(), scan.y.tolist()
+    if not x:
+        raise ValueError(f"scan {number} has no points: GSAS has no empty bank")
+    e = [math.sqrt(max(v, 1.0)) for v in y] if scan.e is None else scan.e.tolist()
+    n = len(x)
+    if scan.meta.get("x_unit", "deg") == "deg":
+        positions = [centi(v) for v in x]
+        step = (positions[-1] - positions[0]) / (n - 1) if n > 1 else 0.0
+        bank = f"BANK 1 {n} {n} CONS {positions[0]!r} {step!r} 0 0 FXYE\n"
+    elif scan.meta["x_unit"] == "us":
+        positions = x
+        ratio = (x[1] - x[0]) / x[0] if n > 1 and x[0] else 0.0
+        bank = f"BANK 1 {n} {n} SLOG {x[0]!r} {x[-1]!r} {ratio!r} 0 FXYE\n"
+    else:
+        raise ValueError(f"GSAS holds 2-theta or time of flight, not x in {scan.meta['x_unit']}")
+    title = one_line(f"morvex-convert of {os.path.basename(source)}, scan {number}")
+    rows = [f"{a!r} {b!r} {c!r}\n" for a, b, c in zip(positions, y, e)]
+    # Comment lines between the title and the BANK line, where GSAS-II and morvex skip them.
+    return title[:TITLE_WIDTH] + "\n" + meta + bank + "".join(rows)
+
+
+def render(measurement, scan, number: int, form: str, source: str, meta: str) -> str:
+    if form == "gsas":
+        return gsas(scan, number, source, meta)
+    return meta + columns(scan, form)
