@@ -141,9 +141,9 @@ def outputs(target: str, scan: int | None, meta: str) -> list[tuple[str, bool]]:
     return [(path, scan is None) for path in paths]
 
 
-def linked_inputs(path: str, taken: set, listed: dict) -> bool:
-    """Whether an existing NAME.scanK.EXT beside path (NAME.EXT) is an input under another name,
-    a link or a hard link."""
+def linked_input(path: str, taken: set, listed: dict) -> str | None:
+    """An existing NAME.scanK.EXT beside path (NAME.EXT) that is an input under another name, a
+    link or a hard link."""
     folder, name = os.path.split(path)
     if folder not in listed:
         found: dict[tuple[str, str], list[str]] = {}
@@ -156,7 +156,7 @@ def linked_inputs(path: str, taken: set, listed: dict) -> bool:
             pass  # a folder not made yet holds nothing
         listed[folder] = found
     stem, ext = os.path.splitext(name)
-    return any(file_key(p) in taken for p in listed[folder].get((stem, ext[1:]), ()))
+    return next((p for p in listed[folder].get((stem, ext[1:]), ()) if file_key(p) in taken), None)
 
 
 def refuse(source: str, message: str) -> tuple[str, Outcome]:
@@ -171,9 +171,11 @@ def clash(path: str, family: bool, taken: set, inputs: Claims, owners: Claims,
     held = inputs.holder(folder, name, False) or (family and inputs.holder(folder, name, True))
     if held:
         return f"{os.path.join(os.path.dirname(path), held[1])} would replace an input file"
-    if entry in taken or file_key(path) in taken or (family and linked_inputs(path, taken,
-                                                                               listed)):
+    if entry in taken or file_key(path) in taken:
         return f"{path} would replace an input file"
+    linked = family and linked_input(path, taken, listed)
+    if linked:
+        return f"{linked} would replace an input file"
     held = owners.holder(folder, name, False) or (family and owners.holder(folder, name, True))
     if held:
         return f"{os.path.join(os.path.dirname(path), held[1])} is already the output of {held[0]}"

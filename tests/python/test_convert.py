@@ -172,15 +172,31 @@ def test_one_scan_and_json_metadata(realdata, tmp_path, capsys):
                                                 for k, v in scan.items()}}
 
 
-@pytest.mark.parametrize("names, message", [
-    (["a.scan2.xy", "a.xy"], "{out}/a.scan2.xye is already the output of {tree}/a.scan2.xy"),
-    (["a.scan12.xye", "a.xy"], "{out}/a.scan12.xye would replace an input file"),
+def test_gsas_refuses_an_x_it_cannot_hold(tmp_path, capsys):
+    (tmp_path / "q.xy").write_text("# q_nm^-1 I\n1 2\n")
+    (tmp_path / "t.xy").write_text("1 4\n2 0\n")
+    assert main(["-o", str(tmp_path / "out"), "--to", "gsas", str(tmp_path)]) == 1
+    assert capsys.readouterr().err == (f"{tmp_path}/q.xy: ValueError: GSAS holds 2-theta or "
+                                       "time of flight, not x in q_nm^-1\n")
+    assert (tmp_path / "out" / "t.gsa").read_text() == (
+        "morvex-convert of t.xy, scan 1\nBANK 1 2 2 CONS 100.0 100.0 0 0 FXYE\n"
+        "100.0 4.0 2.0\n200.0 0.0 1.0\n")
+
+
+@pytest.mark.parametrize("names, link, message", [
+    (["a.scan2.xy"], None, "{out}/a.scan2.xye is already the output of {tree}/a.scan2.xy"),
+    (["out/a.scan12.xye"], None, "{out}/a.scan12.xye would replace an input file"),
+    (["b.csv"], "a.scan3.xye", "{out}/a.scan3.xye would replace an input file"),
 ])
-def test_the_outputs_of_every_scan_are_claimed_before_reading(tmp_path, capsys, names, message):
-    for name in names:
+def test_the_outputs_of_every_scan_are_claimed_before_reading(tmp_path, capsys, names, link,
+                                                              message):
+    (out := tmp_path / "out").mkdir()
+    for name in ["a.xy", *names]:
         (tmp_path / name).write_text("1 2 3\n")
-    assert main(["-o", str(tmp_path), str(tmp_path)]) == 1
-    refused = message.format(out=tmp_path, tree=tmp_path)
+    if link:
+        (out / link).symlink_to(tmp_path / names[0])  # an input under another name
+    assert main(["-o", str(out), str(tmp_path), str(tmp_path / names[0])]) == 1
+    refused = message.format(out=out, tree=tmp_path)
     assert f"{tmp_path}/a.xy: FileExistsError: {refused}" in capsys.readouterr().err.splitlines()
 
 
