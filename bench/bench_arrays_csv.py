@@ -55,18 +55,8 @@ PEERS = [("pandas.read_csv (C engine) → to_numpy", with_pandas_c),
 def main():
     args = harness.arguments(__doc__)
     path = str(bench_csv.data_file())
-    ours = with_morvexio(path)
-    if len(ours[0]) != bench_csv.ROWS:
-        harness.disagree()
-    for name, peer in PEERS:
-        if not bench_arrays_xy.same_arrays(ours, peer(path)):
-            harness.disagree(f"{name}: ")
-    del ours
-
-    functions = [with_morvexio] + [peer for _, peer in PEERS]
-    medians = harness.alternating_medians(functions, path, REPEATS)
-    names = ["morvexio.read → x, y arrays"] + [name for name, _ in PEERS]
-    cases = [harness.case(name, median) for name, median in zip(names, medians)]
+    cases = harness.cases_against_peers(path, ("morvexio.read → x, y arrays", with_morvexio),
+                                        PEERS, bench_csv.ROWS, REPEATS, bench_arrays_xy.same_arrays)
     # The targets name polars and pandas with pyarrow; the other peers are shown beside them.
     ratios = [harness.speedup("csv arrays vs polars", cases[0], cases[3], TARGET,
                               short="csv vs polars"),

@@ -68,18 +68,8 @@ PEERS = [("lxml.etree + numpy.fromstring", peer(lxml.etree.parse, fromstring)),
 def main():
     args = harness.arguments(__doc__)
     path = str(bench_xrdml.data_file())
-    ours = with_morvexio(path)
-    if len(ours[0]) != bench_xrdml.POINTS:
-        harness.disagree()
-    for name, peer in PEERS:
-        if not bench_arrays_xy.same_arrays(ours, peer(path)):
-            harness.disagree(f"{name}: ")
-    del ours
-
-    functions = [with_morvexio] + [peer for _, peer in PEERS]
-    medians = harness.alternating_medians(functions, path, REPEATS)
-    names = ["morvexio.read → x, y arrays"] + [name for name, _ in PEERS]
-    cases = [harness.case(name, median) for name, median in zip(names, medians)]
+    cases = harness.cases_against_peers(path, ("morvexio.read → x, y arrays", with_morvexio),
+                                        PEERS, bench_xrdml.POINTS, REPEATS, bench_arrays_xy.same_arrays)
     best_lxml = min(cases[1:3], key=lambda case: case["median_s"])
     ratios = [harness.speedup("xrdml arrays vs lxml + numpy", cases[0], best_lxml, TARGET,
                               short="xrdml vs lxml")]

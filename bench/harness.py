@@ -108,6 +108,21 @@ def alternate(timers, repeats):
     return [statistics.median(values) for values in readings]
 
 
+def cases_against_peers(path, ours, peers, count, repeats, same):
+    """Checks that `ours` (("name", function)) reads `count` points of `path` and that every
+    peer gives the same arrays (`same(a, b)`), then times them all in turns: their cases."""
+    first = ours[1](path)
+    if len(first[0]) != count:
+        disagree()
+    for name, peer in peers:
+        if not same(first, peer(path)):
+            disagree(f"{name}: ")
+    del first
+    everyone = [ours, *peers]
+    medians = alternating_medians([function for _, function in everyone], path, repeats)
+    return [case(name, median) for (name, _), median in zip(everyone, medians)]
+
+
 def case(name, median_s):
     return {"name": name, "median_s": median_s}
 
