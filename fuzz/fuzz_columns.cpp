@@ -14,7 +14,7 @@ namespace {
 
 using morvex::ColumnTarget;
 using morvex::Input;
-using morvex::LoadResult;
+using morvex::ScanResult;
 using morvex::Separators;
 
 class Chunked final : public morvex::ByteSource {
@@ -33,7 +33,7 @@ class Chunked final : public morvex::ByteSource {
   std::size_t position_ = 0;
 };
 
-LoadResult line_by_line(morvex::ByteSource& source, bool comma, std::size_t columns) {
+ScanResult line_by_line(morvex::ByteSource& source, bool comma, std::size_t columns) {
   Input input(source);
   morvex::LineReader lines(input);
   ColumnTarget target;
@@ -49,8 +49,11 @@ LoadResult line_by_line(morvex::ByteSource& source, bool comma, std::size_t colu
     morvex::push_row(tokens, target);
   }
   if (lines.failed()) return morvex::fail(lines.take_error());
-  auto e = morvex::finish_error_column(target.x, std::move(target.e));
-  return morvex::Pattern{std::move(target.x), std::move(target.y), std::move(e)};
+  morvex::Scan scan;
+  scan.e = morvex::finish_error_column(target.x, std::move(target.e));
+  scan.x = std::move(target.x);
+  scan.y = std::move(target.y);
+  return scan;
 }
 
 }  // namespace
@@ -67,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Separators separators = comma ? Separators::white_space_and_comma : Separators::white_space;
 
   morvex::SliceSource reference_source(text);
-  const LoadResult expected = line_by_line(reference_source, comma, columns);
+  const ScanResult expected = line_by_line(reference_source, comma, columns);
   morvex::SliceSource slice(text);
   Input slice_input(slice);
   std::string why =

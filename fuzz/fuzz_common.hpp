@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/load_error.hpp"
+#include "dispatch/dispatch.hpp"
 
 namespace morvex::fuzz {
 
@@ -34,8 +34,9 @@ inline bool same_values(const std::vector<double>& a, const std::vector<double>&
   return true;
 }
 
-// "" when equal, else what differs.
-inline std::string compare_results(const LoadResult& a, const LoadResult& b) {
+// "" when equal, else what differs: two loads of a pattern or of a scan.
+template <class LoadedResult>
+std::string compare_results(const LoadedResult& a, const LoadedResult& b) {
   if (a.ok() != b.ok()) {
     return std::string("one load failed, the other did not: ") +
            (a.ok() ? b.error().message() : a.error().message());
@@ -47,8 +48,8 @@ inline std::string compare_results(const LoadResult& a, const LoadResult& b) {
     }
     return {};
   }
-  const Pattern& p = a.value();
-  const Pattern& q = b.value();
+  const auto& p = a.value();
+  const auto& q = b.value();
   if (!same_values(p.x, q.x)) return "x differs";
   if (!same_values(p.y, q.y)) return "y differs";
   if (p.e.has_value() != q.e.has_value()) return "presence of e differs";
