@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Loads every bundled example file with morvex and prints one line per file.
+"""Loads every bundled example file with morvex, then with morvexio, and prints one line per
+file: the pattern morvex gives, and the format, scans and wavelength morvexio finds.
 
 Usage: demo.py [BUILD_DIR]   (default: build/ beside this folder)
 """
@@ -12,6 +13,7 @@ build = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else HERE.parent / "build
 sys.path.insert(0, str(build))
 
 import morvex  # noqa: E402
+import morvexio  # noqa: E402
 
 EXTENSIONS = {".xy", ".xye", ".csv", ".raw", ".xrdml", ".rasx"}
 
@@ -21,7 +23,12 @@ def describe(path):
     x = pattern.x
     span = f"x {x[0]:g} .. {x[-1]:g}" if x else "no points"
     errors = "with e" if pattern.e is not None else "no e"
-    return f"{path.suffix[1:]:6} {len(x):6d} points  {span:24}  {errors}"
+    measurement = morvexio.read(path)
+    wavelength = measurement.meta.get("wavelength_kalpha1", measurement.meta.get("wavelength"))
+    found = f"{measurement.format} {len(measurement.scans)} scan(s)"
+    if wavelength is not None:
+        found += f", λ {wavelength:g} Å"
+    return f"{path.suffix[1:]:6} {len(x):6d} points  {span:24}  {errors:7} | {found}"
 
 
 def main():
