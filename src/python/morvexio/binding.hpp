@@ -12,8 +12,8 @@
 
 namespace morvex::io {
 
-// The Column type: a read-only buffer of doubles over a vector it owns, created from its spec
-// on first use and kept for the process.
+// The Column type: a read-only buffer of doubles over a vector it owns, made on first use and
+// kept for the process.
 PyTypeObject* column_type();
 
 // A new Column owning `values`, or nullptr with the Python error set.
