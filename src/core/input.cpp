@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/interrupt.hpp"
+#include "core/memory.hpp"
 
 namespace morvex {
 namespace {
@@ -86,6 +87,7 @@ IoResult<std::string_view> Input::read_all(ByteBuffer& storage) {
     // files that change size and with sources of unknown length.
     const std::size_t hint = file_ ? file_->remaining_size().value_or(0) : 0;
     storage.resize(std::max(chunk, used + hint + 1));
+    advise_huge_pages(storage.data(), storage.size());  // the read touches it first
     std::memcpy(storage.data(), ahead.data(), used);
     consume(used);
     base_ += end_;

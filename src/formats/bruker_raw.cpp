@@ -10,6 +10,7 @@
 
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
+#include "core/memory.hpp"
 #include "formats/bruker_ranges.hpp"
 #include "formats/readers.hpp"
 
@@ -76,6 +77,7 @@ ScanResult read_points(std::string_view input, const RangeLayout& range) {
   if (!range_fits(input, range)) return parse_failure(truncated);
   std::vector<double> y;
   y.reserve(range.count);  // no zero fill of memory that is written at once
+  advise_huge_pages(y.data(), range.count * sizeof(double));
   const char* point = input.data() + range.data_offset;
   for (std::uint64_t k = 0; k < range.count; ++k, point += range.stride) {
     y.push_back(static_cast<double>(load_le<float>(point)));

@@ -1,9 +1,11 @@
 // GSAS powder data in text form: each usable BANK line gives the x axis and the data layout
 // of a bank, and the numbers up to the next BANK line are that bank's points.
+#include <algorithm>
 #include <cmath>
 
 #include "core/axis.hpp"
 #include "core/line_reader.hpp"
+#include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "core/utf8.hpp"
@@ -222,8 +224,17 @@ std::size_t values_per_point(Layout layout) {
 // Deals the bank's numbers into columns by their place in the point they belong to.
 class BankColumns {
  public:
-  explicit BankColumns(const BankHeader& header)
-      : header_(header), width_(values_per_point(header.layout)) {}
+  // `remaining`: the input's bytes left, where known. With NCHAN the columns are sized once,
+  // but never beyond what those bytes could hold (two per number at least), as a damaged
+  // header may state any count.
+  BankColumns(const BankHeader& header, std::optional<std::uint64_t> remaining)
+      : header_(header), width_(values_per_point(header.layout)) {
+    if (!header.points || !remaining) return;
+    const std::uint64_t room = std::min(*header.points, *remaining / (2 * width_));
+    reserve_room(y_, room);
+    if (width_ > 1) reserve_room(e_, room);
+    if (width_ > 2) reserve_room(x_, room);
+  }
 
   void add(double value) {
     if (full_) return;
@@ -287,9 +298,9 @@ struct Bank {
 };
 
 // Words among the numbers are skipped. The next BANK line ends the bank.
-Result<Bank, LoadError> read_bank(LineReader& lines, const BankHeader& header,
+Result<Bank, LoadError> read_bank(Input& input, LineReader& lines, const BankHeader& header,
                                   std::vector<std::string_view>& tokens) {
-  BankColumns columns(header);
+  BankColumns columns(header, input.remaining_size());
   const auto shape = record_shape(header.layout);
   std::vector<double> record;
   Bank bank;
@@ -347,7 +358,7 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
   if (!first.value()) return parse_failure("BANK header not found in RAW file");
   BankHeader header = std::move(*first.value());
   for (;;) {
-    auto bank = read_bank(lines, header, tokens);
+    auto bank = read_bank(input, lines, header, tokens);
     if (!bank) return fail(std::move(bank).error());
     // Where every bank is wanted, one with fewer points than its header states is a cut
     // file, not a shorter bank.
