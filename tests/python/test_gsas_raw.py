@@ -49,6 +49,7 @@ class TestHeader:
 
     @pytest.mark.parametrize("nchan, count", [
         (b"2", 2), (b"2.0", 2), (b"5", 5), (b"9", 5),  # at most NCHAN values
+        (b"9007199254740991", 5),  # sized by the input, not by a count it cannot hold
         (b"0", 5), (b"2.5", 5), (b"-2", 5), (b"n", 5),  # no count: every value
     ])
     def test_nchan_bounds_the_bank(self, nchan, count):
