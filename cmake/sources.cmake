@@ -13,6 +13,7 @@ set(MORVEX_CORE_SOURCES
   src/core/memory.cpp
   src/core/metadata.cpp
   src/core/number.cpp
+  src/core/number_text.cpp
   src/core/tokens.cpp
   src/core/utf8.cpp
   # src/xml

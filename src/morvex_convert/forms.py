@@ -2,8 +2,10 @@
 a JSON sidecar. Numbers go through repr, the shortest text that reads back as the same double."""
 
 import json
-import math
 import os
+
+import numpy
+from morvexio._morvexio import rows_text
 
 FORMS = ("xye", "csv", "gsas")
 # .gsa: morvexio finds GSAS by a BANK line in the first 8 KiB, which long metadata comments can
@@ -58,55 +60,54 @@ def sidecar(measurement, scan, number: int) -> str:
 
 
 def columns(scan, form: str) -> str:
-    x, y = scan.x.tolist(), scan.y.tolist()
-    e = None if scan.e is None else scan.e.tolist()
-    sep = " " if form == "xye" else ","
-    if e is None:
-        rows = [f"{a!r}{sep}{b!r}\n" for a, b in zip(x, y)]
-    else:
-        rows = [f"{a!r}{sep}{b!r}{sep}{c!r}\n" for a, b, c in zip(x, y, e)]
+    arrays = (scan.x, scan.y) if scan.e is None else (scan.x, scan.y, scan.e)
     # A header row is the csv convention (and morvex skips it); xye stays bare columns, which
     # every refinement program reads.
-    header = ("x,y\n" if e is None else "x,y,e\n") if form == "csv" else ""
-    return header + "".join(rows)
+    header = ("x,y\n" if scan.e is None else "x,y,e\n") if form == "csv" else ""
+    return header + rows_text(arrays, " " if form == "xye" else ",").decode("ascii")
 
 
-def centi(x: float) -> float:
-    """The position in centidegrees whose hundredth is x again, where a neighbour of x * 100
+def centi(x):
+    """The positions in centidegrees whose hundredths are x again, where a neighbour of x * 100
     gives it; else x * 100, whose hundredth is x's neighbour (hundredths of doubles miss about
     one double in eight)."""
     first = x * CENTI
-    candidate = first
-    for _ in range(3):
-        if candidate / CENTI == x:
-            return candidate
-        candidate = math.nextafter(candidate, math.inf if candidate / CENTI < x else -math.inf)
-    return first
+    found = first / CENTI == x
+    result = first.copy()
+    for direction in (numpy.inf, -numpy.inf):
+        candidate = first
+        for _ in range(2):
+            candidate = numpy.nextafter(candidate, direction)
+            hit = ~found & (candidate / CENTI == x)
+            result[hit] = candidate[hit]
+            found |= hit
+    return result
 
 
 def gsas(scan, number: int, source: str, meta: str) -> str:
     """One FXYE bank. 2-theta (x_unit deg, or no unit stated) as CONS in centidegrees; time of
     flight (x_unit us) as SLOG with the positions as they are. GSAS weighs by the uncertainty,
     so a scan without e gets counting statistics, sqrt(max(y, 1))."""
-    x, y = scan.x.tolist(), scan.y.tolist()
-    if not x:
+    x, y = scan.x, scan.y
+    if not len(x):
         raise ValueError(f"scan {number} has no points: GSAS has no empty bank")
-    e = [math.sqrt(max(v, 1.0)) for v in y] if scan.e is None else scan.e.tolist()
+    e = numpy.sqrt(numpy.maximum(y, 1.0)) if scan.e is None else scan.e
     n = len(x)
     if scan.meta.get("x_unit", "deg") == "deg":
-        positions = [centi(v) for v in x]
-        step = (positions[-1] - positions[0]) / (n - 1) if n > 1 else 0.0
-        bank = f"BANK 1 {n} {n} CONS {positions[0]!r} {step!r} 0 0 FXYE\n"
+        positions = centi(x)
+        step = float(positions[-1] - positions[0]) / (n - 1) if n > 1 else 0.0
+        bank = f"BANK 1 {n} {n} CONS {float(positions[0])!r} {step!r} 0 0 FXYE\n"
     elif scan.meta["x_unit"] == "us":
         positions = x
-        ratio = (x[1] - x[0]) / x[0] if n > 1 and x[0] else 0.0
-        bank = f"BANK 1 {n} {n} SLOG {x[0]!r} {x[-1]!r} {ratio!r} 0 FXYE\n"
+        first, last = float(x[0]), float(x[-1])
+        ratio = (float(x[1]) - first) / first if n > 1 and first else 0.0
+        bank = f"BANK 1 {n} {n} SLOG {first!r} {last!r} {ratio!r} 0 FXYE\n"
     else:
         raise ValueError(f"GSAS holds 2-theta or time of flight, not x in {scan.meta['x_unit']}")
     title = one_line(f"morvex-convert of {os.path.basename(source)}, scan {number}")
-    rows = [f"{a!r} {b!r} {c!r}\n" for a, b, c in zip(positions, y, e)]
+    rows = rows_text((positions, y, e), " ").decode("ascii")
     # Comment lines between the title and the BANK line, where GSAS-II and morvex skip them.
-    return title[:TITLE_WIDTH] + "\n" + meta + bank + "".join(rows)
+    return title[:TITLE_WIDTH] + "\n" + meta + bank + rows
 
 
 def render(measurement, scan, number: int, form: str, source: str, meta: str) -> str:

@@ -4,10 +4,13 @@ of the rules the README gives (a regular expression for numbers, float() for the
 import math
 import re
 
+import numpy as np
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import morvex
+from morvexio._morvexio import rows_text
 
 NUMBER = re.compile(r"[+-]?(?:(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|inf|infinity|nan)", re.I)
 # Unicode White_Space; Python's str.split also cuts at \x1c-\x1f, which are no white space.
@@ -111,3 +114,20 @@ def test_column_files_read_as_the_plain_rules_say(text, name):
     assert bits(pattern.x) == bits(x)
     assert bits(pattern.y) == bits(y)
     assert (pattern.e is None, bits(pattern.e or [])) == (e is None, bits(e or []))
+
+
+@given(rows=st.lists(st.tuples(st.floats(), st.floats()), max_size=50),
+       separator=st.sampled_from([" ", ",", "\t"]))
+def test_rows_text_writes_each_number_as_repr_does(rows, separator):
+    x, y = (np.array([row[k] for row in rows], dtype=np.float64) for k in (0, 1))
+    expected = "".join(f"{a!r}{separator}{b!r}\n" for a, b in rows)
+    assert rows_text((x, y), separator).decode("ascii") == expected
+
+
+def test_rows_text_takes_only_float64_columns_of_one_length():
+    one = np.zeros(3)
+    for columns, error in [((one, np.zeros(2)), ValueError), ((one.astype(np.float32),), TypeError),
+                           ((np.zeros((3, 2)),), TypeError), ((one[::2],), ValueError),
+                           (([1.0],), TypeError)]:
+        with pytest.raises(error):
+            rows_text(columns, " ")

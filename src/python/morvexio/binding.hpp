@@ -28,6 +28,11 @@ PyObject* measurement_to_python(Measurement&& measurement);
 // load ended because a signal handler raised, that exception stays.
 void raise_load_error(const LoadError& error, PyObject* filename);
 
+// rows_text(columns: tuple of 1-D float64 arrays of one length, separator: str) -> bytes: the
+// rows as text, each number the shortest that reads back as it, laid out as repr lays out a
+// float. The converter's writers call it instead of formatting each value in Python.
+PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs);
+
 // The FormatError type, made once at import.
 PyObject* format_error_type();
 

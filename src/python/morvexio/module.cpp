@@ -71,6 +71,8 @@ PyMethodDef methods[] = {
      "read(path, shown)\n--\n\nEvery scan of the file at `path` (bytes)."},
     {"read_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_bytes)),
      METH_FASTCALL, "read_bytes(data, name, shown)\n--\n\nEvery scan of `data`."},
+    {"rows_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rows_text)),
+     METH_FASTCALL, "rows_text(columns, separator)\n--\n\nThe columns as text rows."},
     {nullptr, nullptr, 0, nullptr},
 };
 
