@@ -5,19 +5,16 @@ point (the arrays share the reader's memory, so nothing else need stay).
 
 Each measurement runs in a fresh interpreter. After importing morvexio and numpy and one tiny
 load, the child resets the kernel's peak-resident-set mark (writing 5 to /proc/self/clear_refs),
-takes the baseline from resource.getrusage(RUSAGE_SELF).ru_maxrss, loads the file, takes the
-arrays and reads ru_maxrss again: the growth is what the load cost at its worst moment, input
-buffers and spare vector capacity included. Where the mark cannot be reset, the resident set
-after the imports is the baseline and the peak since the process started stands in. numpy's
+notes its resident set, loads the file, takes the arrays and reads the peak (VmHWM): the growth
+is what the load cost at its worst moment, input buffers and spare vector capacity included.
+Where the mark cannot be reset, the peak since the process started (ru_maxrss) stands in. numpy's
 loadtxt, ending in the same arrays, is measured the same way for comparison.
 
 Run with an interpreter that has numpy (requirements/bench.txt, as in build-venv); the module is taken from
 $MORVEX_BUILD_DIR (default build/).
 """
 
-import json
 import statistics
-import subprocess
 import sys
 
 import harness  # first: puts the build on sys.path
@@ -26,47 +23,28 @@ RUNS = 3
 TARGET = 1.05  # peak growth over the stored doubles, at most
 
 CHILD = r"""
-import gc, json, resource, sys
-sys.path.insert(0, sys.argv[1])
 import morvexio
 import numpy
-
-def max_rss():
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * resource.getpagesize()
-
-def reset_peak():
-    try:
-        with open("/proc/self/clear_refs", "w") as f:
-            f.write("5")
-        return True
-    except OSError:
-        return False
 
 morvexio.read_bytes(b"1 2 3\n", "warm.xye").scans[0].x
 numpy.loadtxt(["1 2 3"])
 gc.collect()
 exact = reset_peak()
-before = max_rss() if exact else resident()
+before = resident()
 if sys.argv[3] == "morvexio":
     scan = morvexio.read(sys.argv[2]).scans[0]
     arrays = scan.x, scan.y, scan.e
 else:
     table = numpy.loadtxt(sys.argv[2])
     arrays = table[:, 0], table[:, 1], table[:, 2]
-growth = max_rss() - before
+growth = peak(exact) - before
 print(json.dumps({"growth": growth, "points": len(arrays[0]),
                   "held": sum(a.nbytes for a in arrays), "exact": exact}))
 """
 
 
 def measure(path, contender):
-    out = subprocess.run([sys.executable, "-c", CHILD, str(harness.BUILD), str(path), contender],
-                         capture_output=True, text=True, check=True).stdout
-    return json.loads(out)
+    return harness.peak_child(CHILD, path, contender)
 
 
 def main():
@@ -78,7 +56,7 @@ def main():
     if ours[0]["held"] != doubles:
         sys.exit(f"the arrays hold {ours[0]['held']} bytes, not {doubles}")
     peak = statistics.median(run["growth"] for run in ours)
-    method = "ru_maxrss after a reset" if ours[0]["exact"] else "ru_maxrss, not reset"
+    method = "VmHWM reset" if ours[0]["exact"] else "ru_maxrss, not reset"
     rows = [
         ("floor: stored doubles, 3 × 8 bytes a point", doubles),
         (f"peak growth, morvexio.read → x, y, e arrays ({method})", peak),

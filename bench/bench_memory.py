@@ -19,10 +19,7 @@ loadtxt plus tolist, which ends in the same lists, is measured the same way for 
 Run with build-venv/bin/python; the module is taken from $MORVEX_BUILD_DIR (default build/).
 """
 
-import json
 import statistics
-import subprocess
-import sys
 
 import harness  # first: puts the build on sys.path
 
@@ -30,28 +27,8 @@ RUNS = 3
 TARGET = 1.10  # peak growth over the floor, at most
 
 CHILD = r"""
-import gc, json, resource, sys
-sys.path.insert(0, sys.argv[1])
 import morvex
 import numpy
-
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * resource.getpagesize()
-
-def reset_peak():
-    try:
-        with open("/proc/self/clear_refs", "w") as f:
-            f.write("5")
-        return True
-    except OSError:
-        return False
-
-def peak(exact):
-    if exact:
-        with open("/proc/self/status") as f:
-            return next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmHWM:"))
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 morvex.read_bytes(b"1 2 3\n", "warm.xye").x
 gc.collect()
@@ -74,9 +51,7 @@ print(json.dumps({"growth": growth, "loading": loading, "points": len(lists[0]),
 
 
 def measure(path, contender):
-    out = subprocess.run([sys.executable, "-c", CHILD, str(harness.BUILD), str(path), contender],
-                         capture_output=True, text=True, check=True).stdout
-    return json.loads(out)
+    return harness.peak_child(CHILD, path, contender)
 
 
 def main():

@@ -64,6 +64,43 @@ def xye_1m():
     return write_once("bench_1m.xye", lambda: xye_text(1_000_000))
 
 
+# The start of a peak-memory child (bench_memory.py, bench_arrays_memory.py), run as
+# `python -c PEAK_CHILD + code BUILD PATH CONTENDER` in a fresh interpreter: reset_peak() resets
+# the kernel's peak-resident-set mark (writing 5 to /proc/self/clear_refs) and says whether it
+# could; peak(exact) is then VmHWM, else the peak since the process started (ru_maxrss).
+PEAK_CHILD = r"""
+import gc, json, resource, sys
+sys.path.insert(0, sys.argv[1])
+
+def resident():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * resource.getpagesize()
+
+def reset_peak():
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        return True
+    except OSError:
+        return False
+
+def peak(exact):
+    if exact:
+        with open("/proc/self/status") as f:
+            return next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmHWM:"))
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+"""
+
+
+def peak_child(code, path, contender):
+    """The JSON that the child PEAK_CHILD + code prints for the file at path."""
+    import subprocess
+
+    out = subprocess.run([sys.executable, "-c", PEAK_CHILD + code, str(BUILD), str(path),
+                          contender], capture_output=True, text=True, check=True).stdout
+    return json.loads(out)
+
+
 def disagree(prefix=""):
     sys.exit(f"{prefix}the contenders disagree on the data; timing would be meaningless")
 
