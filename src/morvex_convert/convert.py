@@ -24,6 +24,11 @@ class Task(NamedTuple):
     scan: int | None = None  # --scan: this scan only (1-based), written to target
     meta: str = "comments"  # or "json": a sidecar beside each output
 
+    def absolute(self) -> "Task":
+        """The task as sent to another machine, which shares the paths but not the cwd."""
+        return self._replace(source=os.path.abspath(self.source),
+                             target=os.path.abspath(self.target))
+
 
 def scan_path(path: str, number: int) -> str:
     """Scan 1 keeps the name; scan K is NAME.scanK.EXT."""
