@@ -49,47 +49,67 @@ def files(tree):
 
 
 @pytest.fixture(scope="module")
-def local_run(realdata, tmp_path_factory):
-    out = tmp_path_factory.mktemp("local")
-    return out, run("-o", out, "--jobs", 2, realdata)
+def local_runs(realdata, tmp_path_factory):
+    """form -> (output folder, finished process) of a two-process run, run when first asked."""
+    runs = {}
+
+    def of(form):
+        if form not in runs:
+            out = tmp_path_factory.mktemp(form)
+            runs[form] = out, run("-o", out, "--to", form, "--jobs", 2, realdata)
+        return runs[form]
+    return of
 
 
 class TestRealFiles:
-    def test_two_processes_convert_every_supported_file(self, realdata, local_run):
-        out, done = local_run
+    @pytest.mark.parametrize("form", ["xye", *(pytest.param(f, marks=pytest.mark.slow)
+                                               for f in FORMS if f != "xye")])
+    def test_two_processes_convert_every_supported_file(self, realdata, local_runs, form):
+        out, done = local_runs(form)
         sources = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
         failures, claimed = set(), {}
         for source in sources:
-            target = (out / source.relative_to(realdata)).with_suffix(".xye")
+            target = (out / source.relative_to(realdata)).with_suffix(f".{EXTENSION[form]}")
             if target in claimed:  # PBSO4.CWN and PBSO4.XRA: the first in the walk keeps it
                 failures.add(f"{source}: FileExistsError: {target} is already the output of "
                              f"{claimed[target]}")
                 continue
             claimed[target] = source
             try:
-                scans = morvexio.read(source).scans
+                measurement = morvexio.read(source)
             except Exception as error:
                 failures.add(f"{source}: {describe(error)}")
                 continue
-            for number, scan in enumerate(scans, 1):
-                written = morvexio.read(scan_path(str(target), number)).scans[0]
-                assert (written.x.tobytes(), written.y.tobytes()) == \
-                    (scan.x.tobytes(), scan.y.tobytes()), (source, number)
+            for number, scan in enumerate(measurement.scans, 1):
+                path = scan_path(str(target), number)
+                written = morvexio.read(path).scans[0]
+                assert written.y.tobytes() == scan.y.tobytes(), (source, number)
+                assert form == "gsas" or written.x.tobytes() == scan.x.tobytes(), (source, number)
+                text = pathlib.Path(path).read_text()
+                for key, value in [*measurement.meta.items(), *scan.meta.items()]:
+                    assert not key.startswith("wavelength") or f"# {key}: {value!r}\n" in text
+            assert not os.path.exists(scan_path(str(target), len(measurement.scans) + 1))
         assert set(done.stderr.splitlines()) == failures
         assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 skipped, "
                                       f"{len(failures)} failed, of {len(sources)} files in ")
         assert done.returncode == (1 if failures else 0)
 
     @pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
-    def test_a_dask_cluster_writes_the_same_bytes(self, realdata, local_run, tmp_path):
-        out, done = local_run
+    def test_a_dask_cluster_writes_the_same_bytes(self, realdata, local_runs, parquet_runs,
+                                                  tmp_path):
+        out, done = local_runs("xye")
+        dataset = tmp_path / "d.parquet"
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                           dashboard_address=None) as cluster:
-            remote = run("-o", tmp_path, "--dask", cluster.scheduler_address, realdata)
+            remote = run("-o", tmp_path / "xye", "--dask", cluster.scheduler_address, realdata)
+            parts = run("--to", "parquet", "-o", dataset, "--dask", cluster.scheduler_address,
+                        realdata)
         # A refused file's message names the output folder of its run.
-        assert (remote.returncode, set(remote.stderr.replace(str(tmp_path), str(out)).splitlines())) \
+        assert (remote.returncode,
+                set(remote.stderr.replace(f"{tmp_path}/xye", str(out)).splitlines())) \
             == (done.returncode, set(done.stderr.splitlines()))
-        assert files(tmp_path) == files(out)
+        assert files(tmp_path / "xye") == files(out)
+        assert parts.returncode == 0 and files(dataset) == files(parquet_runs[2][0])
 
     def test_gsas_files_are_found_by_content_whatever_their_name(self, realdata, tmp_path):
         gsas = realdata / "gsas"
