@@ -68,9 +68,12 @@ def schema():
 class Batch(NamedTuple):
     part: str  # the part file it writes
     tasks: tuple[Task, ...]
+    names: tuple[str, ...] | None = None  # the sources as given, where tasks hold other paths
 
     def absolute(self) -> "Batch":
-        return Batch(os.path.abspath(self.part), tuple(task.absolute() for task in self.tasks))
+        """Sent to a cluster as absolute paths; the source column keeps the paths as given."""
+        return Batch(os.path.abspath(self.part), tuple(task.absolute() for task in self.tasks),
+                     tuple(task.source for task in self.tasks))
 
 
 def fits(key: str, value) -> bool:
@@ -153,7 +156,7 @@ class Writer:
         self.writer.close()
 
 
-def rows_of(task: Task) -> list[dict]:
+def rows_of(task: Task, name: str) -> list[dict]:
     if task.hint is None:
         measurement = morvexio.read(task.source)
     else:
@@ -161,7 +164,7 @@ def rows_of(task: Task) -> list[dict]:
             measurement = morvexio.read_bytes(f.read(), task.hint)
     if not measurement.scans:
         raise ValueError(f"{task.source}: no scan")
-    return [row(task.source, measurement, number, scan)
+    return [row(name, measurement, number, scan)
             for number, scan in sorted(chosen(task, measurement.scans), key=lambda s: s[0])]
 
 
@@ -172,9 +175,9 @@ def convert_batch(batch: Batch) -> list[Outcome]:
     try:
         with whole_file(batch.part) as f:
             writer = Writer(f)
-            for task in batch.tasks:
+            for task, name in zip(batch.tasks, batch.names or (t.source for t in batch.tasks)):
                 try:
-                    writer.add(rows_of(task))
+                    writer.add(rows_of(task, name))
                 except Exception as error:  # the file's own failure, reported and passed over
                     outcomes.append(Outcome(FAILED, describe(error)))
                 else:

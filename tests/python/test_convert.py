@@ -103,7 +103,7 @@ class TestRealFiles:
                           dashboard_address=None) as cluster:
             remote = run("-o", tmp_path / "xye", "--dask", cluster.scheduler_address, realdata)
             parts = run("--to", "parquet", "-o", dataset, "--dask", cluster.scheduler_address,
-                        realdata)
+                        realdata.name, cwd=realdata.parent)
         # A refused file's message names the output folder of its run.
         assert (remote.returncode,
                 set(remote.stderr.replace(f"{tmp_path}/xye", str(out)).splitlines())) \
@@ -415,8 +415,10 @@ def assert_row_is_the_scan(row, measurement, number):
 @pytest.fixture(scope="module")
 def parquet_runs(realdata, tmp_path_factory):
     out = tmp_path_factory.mktemp("parquet")
-    return {jobs: (out / f"{jobs}.parquet", run("--to", "parquet", "--jobs", jobs,
-                                                "-o", out / f"{jobs}.parquet", realdata))
+    # Sources named relative to the cwd, as the source column keeps them.
+    return {jobs: (out / f"{jobs}.parquet", run("--to", "parquet", "--jobs", jobs, "-o",
+                                                out / f"{jobs}.parquet", realdata.name,
+                                                cwd=realdata.parent))
             for jobs in (1, 2)}
 
 
@@ -427,7 +429,7 @@ def test_parquet_holds_every_scan_and_its_metadata_exactly(realdata, parquet_run
     assert (done.returncode, done.stderr) == (0, "")
     assert done.stdout.startswith(f"{len(sources)} converted, 0 skipped, 0 failed, of ")
     duck, frame = dataset_rows(path)
-    scans = {str(p): morvexio.read(p) for p in sources}
+    scans = {str(p.relative_to(realdata.parent)): morvexio.read(p) for p in sources}
     assert [(r["source"], r["scan"]) for r in duck] == sorted(
         (source, k) for source, m in scans.items() for k in range(1, len(m.scans) + 1))
     for rows in (duck, frame):
