@@ -4,9 +4,11 @@ import argparse
 import os
 import sys
 import time
+from collections.abc import Callable
+from typing import Any
 
-from morvex_convert.convert import CONVERTED, FAILED, SKIPPED, convert_one
-from morvex_convert.dataset import convert_batch, per_file, plan_dataset, require
+from morvex_convert.convert import CONVERTED, FAILED, SKIPPED, Outcome, Task, convert_one
+from morvex_convert.dataset import clear, convert_batch, per_file, plan_dataset, require
 from morvex_convert.forms import FORMS, META
 from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
@@ -90,6 +92,10 @@ def main(argv: list[str] | None = None) -> int:
         p.error("--meta json: a dataset keeps the metadata in its columns")
     started = time.monotonic()
     rules = load_as(args.load_as)
+    # A file, or a batch of them for a dataset; spread gives each file's outcome of its result.
+    items: list[Any]
+    work: Callable[[Any], Any]
+    spread: Callable[[Any, Any], list[tuple[Task, Outcome]]]
     try:
         if args.to == "parquet":
             require()
@@ -109,6 +115,8 @@ def main(argv: list[str] | None = None) -> int:
             results = run_processes(items, args.jobs, work)
         else:
             results = run_here(items, work)
+        if args.to == "parquet":
+            clear(args.outdir)
     except SetupError as error:
         print(f"morvex-convert: {error}", file=sys.stderr)
         return 2

@@ -14,8 +14,7 @@ import math
 import os
 from typing import NamedTuple
 
-import morvexio
-from morvex_convert.convert import CONVERTED, FAILED, Outcome, Task, chosen, describe
+from morvex_convert.convert import CONVERTED, FAILED, Outcome, Task, chosen, describe, load
 from morvex_convert.forms import plain
 from morvex_convert.identity import entry_key, file_key
 from morvex_convert.output import is_temporary, whole_file
@@ -157,13 +156,7 @@ class Writer:
 
 
 def rows_of(task: Task, name: str) -> list[dict]:
-    if task.hint is None:
-        measurement = morvexio.read(task.source)
-    else:
-        with open(task.source, "rb") as f:
-            measurement = morvexio.read_bytes(f.read(), task.hint)
-    if not measurement.scans:
-        raise ValueError(f"{task.source}: no scan")
+    measurement = load(task)
     return [row(name, measurement, number, scan)
             for number, scan in sorted(chosen(task, measurement.scans), key=lambda s: s[0])]
 
@@ -224,8 +217,8 @@ def holds_input(dataset: str, sources: list[str]) -> str | None:
 def plan_dataset(paths: list[str], dataset: str, rules: LoadAs, force: bool,
                  scan: int | None) -> list[Batch]:
     """The batches to run. Refuses a dataset that is or holds an input, and an existing one
-    unless forced, whose parts are then removed before any is written."""
-    found = {}
+    unless forced."""
+    found: dict[tuple, tuple[str, str | None]] = {}
     for source, _, hint in candidates(paths, dataset, rules):
         found.setdefault(file_key(source) or entry_key(source), (source, hint))
     tasks = [Task(source, "", hint, "parquet", force, scan) for source, hint in found.values()]
@@ -238,11 +231,19 @@ def plan_dataset(paths: list[str], dataset: str, rules: LoadAs, force: bool,
         existing = [dataset] if os.path.lexists(dataset) else []
     if existing and not force:
         raise SetupError(f"{dataset} exists; --force replaces it")
-    try:
-        for path in parts(dataset) if os.path.isdir(dataset) else existing:
-            os.unlink(path)
-    except OSError as error:
-        raise SetupError(f"--force: {describe(error)}") from None
     size = min(max(math.ceil(len(tasks) / PARTS), PART_FILES[0]), PART_FILES[1])
     return [Batch(os.path.join(dataset, PART_NAME.format(k // size)), tuple(tasks[k:k + size]))
             for k in range(0, len(tasks), size)]
+
+
+def clear(dataset: str) -> None:
+    """Removes the parts of the dataset --force replaces (or the file in its place), once the
+    run has started: a run that cannot start leaves the old dataset."""
+    try:
+        if os.path.isdir(dataset):
+            for path in parts(dataset):
+                os.unlink(path)
+        elif os.path.lexists(dataset):
+            os.unlink(dataset)
+    except OSError as error:
+        raise SetupError(f"--force: {describe(error)}") from None
