@@ -4,8 +4,11 @@ import argparse
 import os
 import sys
 import time
+from collections.abc import Callable
+from typing import Any
 
-from morvex_convert.convert import CONVERTED, FAILED, SKIPPED
+from morvex_convert.convert import CONVERTED, FAILED, SKIPPED, Outcome, Task, convert_one
+from morvex_convert.dataset import clear, convert_batch, per_file, plan_dataset, require
 from morvex_convert.forms import FORMS, META
 from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
@@ -15,11 +18,14 @@ from morvex_convert.run import SetupError, run_dask, run_here, run_processes
 DESCRIPTION = """\
 Converts diffraction files, and every file of a supported format below the directories named,
 to xye, csv or GSAS FXYE (x, y and e when the file has it, at full precision), each scan with
-its metadata. A directory's files keep their layout under OUTDIR; scan K of a file with several
-goes to NAME.scanK.EXT. Every failed file is reported with its path, exception class and
+its metadata, or all of them into one Parquet dataset. A directory's files keep their layout
+under OUTDIR; scan K of a file with several goes to NAME.scanK.EXT. --to parquet writes the
+folder -o DATASET of part files, one row per scan: source, format, scan, a column per metadata
+key, x, y and e. Every failed file is reported with its path, exception class and
 message, and the run goes on. No input is ever replaced, --force or not, and an output appears
 whole or not at all. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run
-that could not start (no distributed, no scheduler at ADDRESS)."""
+that could not start (no distributed, no scheduler at ADDRESS, no pyarrow, an existing dataset
+without --force)."""
 
 
 def positive(text: str) -> int:
@@ -46,9 +52,11 @@ def load_as_rule(text: str):
 def parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="morvex-convert", description=DESCRIPTION)
     p.add_argument("paths", nargs="+", metavar="PATH", help="files and directories to convert")
-    p.add_argument("-o", dest="outdir", default=".", metavar="OUTDIR",
-                   help="output folder (default: the current directory)")
-    p.add_argument("--to", choices=FORMS, default="xye", help="output format (default: xye)")
+    p.add_argument("-o", dest="outdir", metavar="OUTDIR",
+                   help="output folder (default: the current directory); for --to parquet "
+                        "the dataset's folder, required (e.g. -o scans.parquet)")
+    p.add_argument("--to", choices=(*FORMS, "parquet"), default="xye",
+                   help="output format (default: xye)")
     p.add_argument("--scan", type=positive, metavar="N",
                    help="write scan N only (1-based) as NAME.scanN.EXT (scan 1: NAME.EXT); "
                         "default: every scan")
@@ -70,34 +78,57 @@ def parser() -> argparse.ArgumentParser:
                         "only those with the SUFFIXes given (e.g. --as gss,fxye=raw); "
                         "may be repeated")
     p.add_argument("--force", action="store_true",
-                   help="replace existing outputs (never a file among the inputs)")
+                   help="replace existing outputs (never a file among the inputs), or the "
+                        "parts of an existing dataset")
     return p
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = parser().parse_args(argv)
+    p = parser()
+    args = p.parse_args(argv)
+    if args.to == "parquet" and args.outdir is None:
+        p.error("--to parquet needs -o DATASET, the folder of its parts (e.g. -o scans.parquet)")
+    if args.to == "parquet" and args.meta == "json":
+        p.error("--meta json: a dataset keeps the metadata in its columns")
     started = time.monotonic()
-    tasks, refused = plan(args.paths, args.outdir, args.to, load_as(args.load_as), args.force,
-                          args.scan, args.meta)
-    remove_strays({os.path.dirname(task.target) or "." for task in tasks})
+    rules = load_as(args.load_as)
+    # A file, or a batch of them for a dataset; spread gives each file's outcome of its result.
+    items: list[Any]
+    work: Callable[[Any], Any]
+    spread: Callable[[Any, Any], list[tuple[Task, Outcome]]]
     try:
-        if args.dask is not None:
-            results = run_dask(tasks, args.dask, args.dask_timeout)
-        elif args.jobs > 1 and len(tasks) > 1:
-            results = run_processes(tasks, args.jobs)
+        if args.to == "parquet":
+            require()
+            items = plan_dataset(args.paths, args.outdir, rules, args.force, args.scan)
+            refused, work, spread = [], convert_batch, per_file
+            files = sum(len(batch.tasks) for batch in items)
+            remove_strays([args.outdir])
         else:
-            results = run_here(tasks)
+            items, refused = plan(args.paths, args.outdir or ".", args.to, rules, args.force,
+                                  args.scan, args.meta)
+            work, spread = convert_one, lambda task, outcome: [(task, outcome)]
+            files = len(items)
+            remove_strays({os.path.dirname(task.target) or "." for task in items})
+        if args.dask is not None:
+            results = run_dask(items, args.dask, args.dask_timeout, work)
+        elif args.jobs > 1 and len(items) > 1:
+            results = run_processes(items, args.jobs, work)
+        else:
+            results = run_here(items, work)
+        if args.to == "parquet":
+            clear(args.outdir)
     except SetupError as error:
         print(f"morvex-convert: {error}", file=sys.stderr)
         return 2
 
     counts = dict.fromkeys((CONVERTED, SKIPPED, FAILED), 0)
-    bar = progress(len(tasks) + len(refused))
+    bar = progress(files + len(refused))
     try:
         for source, outcome in refused:
             report(bar, counts, source, outcome)
-        for task, outcome in results:
-            report(bar, counts, task.source, outcome)
+        for item, result in results:
+            for task, outcome in spread(item, result):
+                report(bar, counts, task.source, outcome)
     except KeyboardInterrupt:
         bar.close()
         print("morvex-convert: interrupted", file=sys.stderr)

@@ -24,6 +24,11 @@ class Task(NamedTuple):
     scan: int | None = None  # --scan: this scan only (1-based), written to target
     meta: str = "comments"  # or "json": a sidecar beside each output
 
+    def absolute(self) -> "Task":
+        """The task as sent to another machine, which shares the paths but not the cwd."""
+        return self._replace(source=os.path.abspath(self.source),
+                             target=os.path.abspath(self.target))
+
 
 def scan_path(path: str, number: int) -> str:
     """Scan 1 keeps the name; scan K is NAME.scanK.EXT."""
@@ -54,6 +59,17 @@ def chosen(task: Task, scans) -> list[tuple[int, object]]:
     return [(task.scan, scans[task.scan - 1])]
 
 
+def load(task: Task):
+    if task.hint is None:
+        measurement = morvexio.read(task.source)
+    else:
+        with open(task.source, "rb") as f:
+            measurement = morvexio.read_bytes(f.read(), task.hint)
+    if not measurement.scans:
+        raise ValueError(f"{task.source}: no scan")
+    return measurement
+
+
 def write(task: Task, path: str, text: str) -> None:
     if task.force or not os.path.lexists(path):
         write_whole(path, text.encode("utf-8"))
@@ -65,13 +81,7 @@ def convert_one(task: Task) -> Outcome:
     try:
         if not task.force and os.path.lexists(task.target):
             return Outcome(SKIPPED)
-        if task.hint is None:
-            measurement = morvexio.read(task.source)
-        else:
-            with open(task.source, "rb") as f:
-                measurement = morvexio.read_bytes(f.read(), task.hint)
-        if not measurement.scans:
-            raise ValueError(f"{task.source}: no scan")
+        measurement = load(task)
         base = task.target if task.scan is None else None
         for number, scan in chosen(task, measurement.scans):
             path = task.target if base is None else scan_path(base, number)

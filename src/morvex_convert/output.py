@@ -6,6 +6,7 @@ file or the complete new one. The writer holds an flock on its temporary file un
 a later run removes the temporary files nobody holds, which are those of a killed run.
 """
 
+import contextlib
 import fcntl
 import os
 import secrets
@@ -41,20 +42,23 @@ def open_temporary(target: str) -> tuple[int, str]:
         os.close(fd)
 
 
-def write_whole(target: str, data: bytes) -> None:
-    """Replaces or creates target with data; on any error nothing of it is left. OS errors name
-    the target, never the temporary file."""
+@contextlib.contextmanager
+def whole_file(target: str):
+    """A binary file that replaces or creates target when the block ends; on any error nothing
+    of it is left. OS errors name the target, never the temporary file."""
     os.makedirs(os.path.dirname(target) or ".", exist_ok=True)  # its error names the folder
     path = None
     try:
         fd, path = open_temporary(target)
         with os.fdopen(fd, "wb") as f:  # closing it releases the lock, after the rename
-            f.write(data)
+            yield f
             f.flush()
             os.fsync(f.fileno())
             os.replace(path, target)
             path = None
     except OSError as error:
+        if error.errno is None:  # not the file system's (a writer library's own)
+            raise
         raise OSError(error.errno, error.strerror, target) from None
     finally:
         if path is not None:
@@ -62,6 +66,11 @@ def write_whole(target: str, data: bytes) -> None:
                 os.unlink(path)
             except FileNotFoundError:
                 pass
+
+
+def write_whole(target: str, data: bytes) -> None:
+    with whole_file(target) as f:
+        f.write(data)
 
 
 def remove_abandoned(path: str) -> None:

@@ -49,47 +49,67 @@ def files(tree):
 
 
 @pytest.fixture(scope="module")
-def local_run(realdata, tmp_path_factory):
-    out = tmp_path_factory.mktemp("local")
-    return out, run("-o", out, "--jobs", 2, realdata)
+def local_runs(realdata, tmp_path_factory):
+    """form -> (output folder, finished process) of a two-process run, run when first asked."""
+    runs = {}
+
+    def of(form):
+        if form not in runs:
+            out = tmp_path_factory.mktemp(form)
+            runs[form] = out, run("-o", out, "--to", form, "--jobs", 2, realdata)
+        return runs[form]
+    return of
 
 
 class TestRealFiles:
-    def test_two_processes_convert_every_supported_file(self, realdata, local_run):
-        out, done = local_run
+    @pytest.mark.parametrize("form", ["xye", *(pytest.param(f, marks=pytest.mark.slow)
+                                               for f in FORMS if f != "xye")])
+    def test_two_processes_convert_every_supported_file(self, realdata, local_runs, form):
+        out, done = local_runs(form)
         sources = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
         failures, claimed = set(), {}
         for source in sources:
-            target = (out / source.relative_to(realdata)).with_suffix(".xye")
+            target = (out / source.relative_to(realdata)).with_suffix(f".{EXTENSION[form]}")
             if target in claimed:  # PBSO4.CWN and PBSO4.XRA: the first in the walk keeps it
                 failures.add(f"{source}: FileExistsError: {target} is already the output of "
                              f"{claimed[target]}")
                 continue
             claimed[target] = source
             try:
-                scans = morvexio.read(source).scans
+                measurement = morvexio.read(source)
             except Exception as error:
                 failures.add(f"{source}: {describe(error)}")
                 continue
-            for number, scan in enumerate(scans, 1):
-                written = morvexio.read(scan_path(str(target), number)).scans[0]
-                assert (written.x.tobytes(), written.y.tobytes()) == \
-                    (scan.x.tobytes(), scan.y.tobytes()), (source, number)
+            for number, scan in enumerate(measurement.scans, 1):
+                path = scan_path(str(target), number)
+                written = morvexio.read(path).scans[0]
+                assert written.y.tobytes() == scan.y.tobytes(), (source, number)
+                assert form == "gsas" or written.x.tobytes() == scan.x.tobytes(), (source, number)
+                text = pathlib.Path(path).read_text()
+                for key, value in [*measurement.meta.items(), *scan.meta.items()]:
+                    assert not key.startswith("wavelength") or f"# {key}: {value!r}\n" in text
+            assert not os.path.exists(scan_path(str(target), len(measurement.scans) + 1))
         assert set(done.stderr.splitlines()) == failures
         assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 skipped, "
                                       f"{len(failures)} failed, of {len(sources)} files in ")
         assert done.returncode == (1 if failures else 0)
 
     @pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
-    def test_a_dask_cluster_writes_the_same_bytes(self, realdata, local_run, tmp_path):
-        out, done = local_run
+    def test_a_dask_cluster_writes_the_same_bytes(self, realdata, local_runs, parquet_runs,
+                                                  tmp_path):
+        out, done = local_runs("xye")
+        dataset = tmp_path / "d.parquet"
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                           dashboard_address=None) as cluster:
-            remote = run("-o", tmp_path, "--dask", cluster.scheduler_address, realdata)
+            remote = run("-o", tmp_path / "xye", "--dask", cluster.scheduler_address, realdata)
+            parts = run("--to", "parquet", "-o", dataset, "--dask", cluster.scheduler_address,
+                        realdata.name, cwd=realdata.parent)
         # A refused file's message names the output folder of its run.
-        assert (remote.returncode, set(remote.stderr.replace(str(tmp_path), str(out)).splitlines())) \
+        assert (remote.returncode,
+                set(remote.stderr.replace(f"{tmp_path}/xye", str(out)).splitlines())) \
             == (done.returncode, set(done.stderr.splitlines()))
-        assert files(tmp_path) == files(out)
+        assert files(tmp_path / "xye") == files(out)
+        assert parts.returncode == 0 and files(dataset) == files(parquet_runs[2][0])
 
     def test_gsas_files_are_found_by_content_whatever_their_name(self, realdata, tmp_path):
         gsas = realdata / "gsas"
@@ -255,6 +275,8 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
     (["--scan", "0"], "argument --scan: invalid positive value: '0'"),
     (["--jobs", "2", "--dask", "tcp://h:1"], "argument --dask: not allowed with argument --jobs"),
     (["--dask-timeout", "0"], "argument --dask-timeout: invalid seconds value: '0'"),
+    (["--to", "parquet"], "--to parquet needs -o DATASET, the folder of its parts"),
+    (["--to", "parquet", "-o", "d", "--meta", "json"], "--meta json: a dataset keeps the"),
 ])
 def test_usage_errors(capsys, args, message):
     with pytest.raises(SystemExit) as exit_:
@@ -316,15 +338,17 @@ def test_a_full_or_read_only_disk_leaves_nothing(tmp_path, options, error, faile
     assert done.stdout.endswith(f"exit 1\n{kept}")
 
 
-@pytest.mark.parametrize("args, message", [
-    (["--dask", "tcp://127.0.0.1:1"],
+@pytest.mark.parametrize("hidden, args, message", [
+    ("distributed", ["--dask", "tcp://127.0.0.1:1"],
      "--dask needs the distributed package (Debian: python3-distributed): not installed"),
-    (["--dask", "tcp://127.0.0.1:1", "--dask-timeout", "0.5"], "--dask tcp://127.0.0.1:1: "
+    (None, ["--dask", "tcp://127.0.0.1:1", "--dask-timeout", "0.5"], "--dask tcp://127.0.0.1:1: "
      "OSError: Timed out trying to connect to tcp://127.0.0.1:1 after 0.5 s"),
+    ("pyarrow", ["--to", "parquet", "-o", "d"], "--to parquet needs pyarrow (the parquet extra: "
+     "pip install 'morvex[parquet]'): not installed"),
 ])
-def test_setup_errors_are_one_line_and_exit_2(tmp_path, args, message):
-    (tmp_path / "distributed.py").write_text("raise ImportError('not installed')\n")
-    argv, env = command([tmp_path] if "not installed" in message else [])
+def test_setup_errors_are_one_line_and_exit_2(tmp_path, hidden, args, message):
+    (tmp_path / f"{hidden}.py").write_text("raise ImportError('not installed')\n")
+    argv, env = command([tmp_path] if hidden else [])
     done = subprocess.run([*argv, *args, "a.xy"], env=env, capture_output=True, text=True)
     assert (done.returncode, done.stdout, done.stderr) == (2, "", f"morvex-convert: {message}\n")
 
@@ -357,3 +381,98 @@ def test_a_killed_run_leaves_whole_outputs_and_a_rerun_finishes_them(tmp_path):
         done = run("-o", out, tree)
         assert done.stdout.startswith(f"{6 - len(whole)} converted, {len(whole)} skipped")
         assert files(out) == {**files(want), "d0/.s0.xye.morvex-tmp-held": b""}
+
+
+def dataset_rows(path):
+    """Every row of a dataset as DuckDB and as pandas read it, in (source, scan) order."""
+    import duckdb
+    import pandas
+
+    duck = duckdb.sql(f"select * from read_parquet('{path}/*.parquet', union_by_name=true) "
+                      "order by source, scan")
+    frame = pandas.read_parquet(path).sort_values(["source", "scan"])
+    return [dict(zip(duck.columns, values)) for values in duck.fetchall()], \
+        frame.to_dict("records")
+
+
+def assert_row_is_the_scan(row, measurement, number):
+    scan = measurement.scans[number - 1]
+    meta = {**measurement.meta, **scan.meta, "header": measurement.meta.get("header"),
+            "scan_header": scan.meta.get("header"), "other": None}
+    assert (row["format"], row["scan"]) == (measurement.format, number)
+    for key, value in row.items():
+        want = scan.e if key == "e" else getattr(scan, key) if key in "xy" else meta.get(key)
+        if key in ("source", "format", "scan"):
+            continue
+        if isinstance(want, np.ndarray):
+            assert np.array_equal(np.asarray(value, np.float64), want), key
+        elif isinstance(want, dict):
+            assert json.loads(value) == json.loads(json.dumps(want, default=np.ndarray.tolist))
+        else:
+            assert value == want or (value != value and want is None), key  # pandas: nan
+
+
+@pytest.fixture(scope="module")
+def parquet_runs(realdata, tmp_path_factory):
+    out = tmp_path_factory.mktemp("parquet")
+    # Sources named relative to the cwd, as the source column keeps them.
+    return {jobs: (out / f"{jobs}.parquet", run("--to", "parquet", "--jobs", jobs, "-o",
+                                                out / f"{jobs}.parquet", realdata.name,
+                                                cwd=realdata.parent))
+            for jobs in (1, 2)}
+
+
+@pytest.mark.parametrize("jobs", [1, 2])
+def test_parquet_holds_every_scan_and_its_metadata_exactly(realdata, parquet_runs, jobs):
+    path, done = parquet_runs[jobs]
+    sources = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.startswith(f"{len(sources)} converted, 0 skipped, 0 failed, of ")
+    duck, frame = dataset_rows(path)
+    scans = {str(p.relative_to(realdata.parent)): morvexio.read(p) for p in sources}
+    assert [(r["source"], r["scan"]) for r in duck] == sorted(
+        (source, k) for source, m in scans.items() for k in range(1, len(m.scans) + 1))
+    for rows in (duck, frame):
+        for row in rows:
+            assert_row_is_the_scan(row, scans[row["source"]], row["scan"])
+    # The parts do not depend on how many processes wrote them.
+    assert files(path) == files(parquet_runs[3 - jobs][0])
+
+
+def test_parquet_failures_one_scan_and_small_row_groups(tmp_path, capsys, monkeypatch):
+    import pyarrow.parquet as pq
+
+    monkeypatch.setattr("morvex_convert.dataset.GROUP_SCANS", 2)
+    for i in range(5):
+        (tmp_path / f"{i}.gsa").write_text("title\n" + "".join(
+            f"BANK {k} 1 1 CONS 100 1 0 0 FXYE\n100 {i} 1\n" for k in range(1, 2 + (i != 3))))
+    (tmp_path / "bad.raw").write_bytes(b"\0abc")
+    out = tmp_path / "d.parquet"
+    assert main(["--to", "parquet", "--scan", "2", "-o", str(out), str(tmp_path)]) == 1
+    assert sorted(capsys.readouterr().err.splitlines()) == [
+        f"{tmp_path}/3.gsa: ValueError: --scan 2: the file has 1 scan",
+        f"{tmp_path}/bad.raw: FormatError: Unsupported Bruker RAW header"]
+    table = pq.read_table(out, columns=["source", "scan", "y"]).to_pylist()
+    assert table == [{"source": f"{tmp_path}/{i}.gsa", "scan": 2, "y": [float(i)]}
+                     for i in (0, 1, 2, 4)]
+    assert pq.ParquetFile(out / "part-00000.parquet").num_row_groups == 2
+
+
+def test_parquet_refuses_an_existing_dataset_or_one_holding_an_input(tmp_path, capsys):
+    (tree := tmp_path / "tree").mkdir()
+    (tree / "a.xy").write_text("1 2\n")
+    out = tmp_path / "d.parquet"
+    argv = ["--to", "parquet", "-o", str(out), str(tree)]
+    assert main(argv) == 0
+    (out / ".part-00009.parquet.morvex-tmp-dead").write_text("a killed run's")
+    (out / "part-00009.parquet").write_text("an old run's")
+    for args, message in [(argv, f"{out} exists; --force replaces it"),
+                          (["--to", "parquet", "-o", str(tree), str(tree / "a.xy")],
+                           f"-o {tree}: the dataset would replace or hold the input {tree}/a.xy"),
+                          (["--force", "--to", "parquet", "-o", str(tree / "a.xy"), str(tree)],
+                           f"-o {tree}/a.xy: the dataset would replace or hold the input "
+                           f"{tree}/a.xy")]:
+        assert main(args) == 2
+        assert capsys.readouterr().err == f"morvex-convert: {message}\n"
+    assert main(["--force", *argv]) == 0
+    assert sorted(p.name for p in out.iterdir()) == ["part-00000.parquet"]
