@@ -7,13 +7,17 @@ import time
 from collections.abc import Callable
 from typing import Any
 
-from morvex_convert.convert import CONVERTED, FAILED, SKIPPED, Outcome, Task, convert_one
-from morvex_convert.dataset import clear, convert_batch, per_file, plan_dataset, require
+from morvex_convert.convert import (CONVERTED, FAILED, SKIPPED, Files, Outcome, Task,
+                                    convert_files, convert_one, per_file)
+from morvex_convert.dataset import clear, convert_batch, plan_dataset, require
 from morvex_convert.forms import FORMS, META
 from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
 from morvex_convert.progress import progress
 from morvex_convert.run import SetupError, run_dask, run_here, run_processes
+
+# Files a --dask task converts in the text forms.
+DASK_FILES = 32
 
 DESCRIPTION = """\
 Converts diffraction files, and every file of a supported format below the directories named,
@@ -109,6 +113,10 @@ def main(argv: list[str] | None = None) -> int:
             work, spread = convert_one, lambda task, outcome: [(task, outcome)]
             files = len(items)
             remove_strays({os.path.dirname(task.target) or "." for task in items})
+            if args.dask is not None:
+                items = [Files(tuple(items[k:k + DASK_FILES]))
+                         for k in range(0, len(items), DASK_FILES)]
+                work, spread = convert_files, per_file
         if args.dask is not None:
             results = run_dask(items, args.dask, args.dask_timeout, work)
         elif args.jobs > 1 and len(items) > 1:

@@ -95,3 +95,24 @@ def convert_one(task: Task) -> Outcome:
     except Exception as error:  # every failure is the file's, reported and passed over
         return Outcome(FAILED, describe(error))
     return Outcome(CONVERTED)
+
+
+class Files(NamedTuple):
+    """Files that go to a Dask worker as one task: the scheduler's cost per task, more than a
+    small file takes to convert, is paid once for all of them."""
+    tasks: tuple[Task, ...]
+
+    def absolute(self) -> "Files":
+        return Files(tuple(task.absolute() for task in self.tasks))
+
+
+def convert_files(files: Files) -> list[Outcome]:
+    return [convert_one(task) for task in files.tasks]
+
+
+def per_file(batch, result) -> list[tuple[Task, Outcome]]:
+    """(task, outcome) of each file of a batch (Files, or a dataset's part); a batch whose
+    worker failed fails each of its files."""
+    if isinstance(result, Outcome):
+        return [(task, result) for task in batch.tasks]
+    return list(zip(batch.tasks, result))

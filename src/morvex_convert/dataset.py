@@ -183,13 +183,6 @@ def convert_batch(batch: Batch) -> list[Outcome]:
     return outcomes
 
 
-def per_file(batch: Batch, result) -> list[tuple[Task, Outcome]]:
-    """(task, outcome) of each file; a batch whose worker failed fails each of its files."""
-    if isinstance(result, Outcome):
-        return [(task, result) for task in batch.tasks]
-    return list(zip(batch.tasks, result))
-
-
 def parts(dataset: str) -> list[str]:
     try:
         names = os.listdir(dataset)
