@@ -1,6 +1,5 @@
 #include "formats/columns.hpp"
 
-#include <array>
 #include <cstring>
 
 #include "core/ascii_blocks.hpp"
@@ -56,14 +55,15 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
   if (last_newline == nullptr) return 0;
   const char* const end = static_cast<const char*>(last_newline) + 1;
   const char* line = begin;  // of the row in progress
-  std::array<double, row_columns> values;
+  // The row's numbers in named slots rather than an array, so that they stay in registers.
+  double x = 0, y = 0, e = 0;
   std::size_t count = 0;  // tokens of the row so far
   const auto take = [&](const char* token, const char* token_end) {
     if (count < columns) {
       const auto value =
           parse_double(std::string_view(token, static_cast<std::size_t>(token_end - token)), begin);
       if (!value) return false;
-      values[count] = *value;
+      (count == 0 ? x : count == 1 ? y : e) = *value;
     }
     ++count;
     return true;
@@ -89,9 +89,9 @@ std::size_t read_plain_rows(std::string_view text, std::size_t columns, ColumnTa
       if ((masks.newlines >> at) & 1) {
         const std::size_t n = std::min(count, columns);
         if (n >= 2) {
-          target.x.push_back(values[0]);
-          target.y.push_back(values[1]);
-          if (n == 3) target.e.push_back(values[2]);
+          target.x.push_back(x);
+          target.y.push_back(y);
+          if (n == 3) target.e.push_back(e);
         }
         line = chunk + at + 1;
         count = 0;
