@@ -24,12 +24,13 @@ std::size_t write_number(double value, char* out) {
   if (std::isinf(value)) return copy(value < 0 ? "-inf" : "inf", out);
   // The shortest digits, as d.ddde±XX: the digits and the exponent are then read off it.
   char scientific[max_number_text];
-  const auto written =
-      std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+  const auto written = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                     std::chars_format::scientific);
   const char* p = scientific;
   char* o = out;
   if (*p == '-') *o++ = *p++;
-  const char* const e = static_cast<const char*>(std::memchr(p, 'e', static_cast<std::size_t>(written.ptr - p)));
+  const char* const e =
+      static_cast<const char*>(std::memchr(p, 'e', static_cast<std::size_t>(written.ptr - p)));
   char digits[max_number_text];
   std::size_t count = 0;
   for (const char* d = p; d < e; ++d) {
