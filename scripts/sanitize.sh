@@ -22,10 +22,13 @@ echo "== C++ tests under ASan+UBSan"
 "$build/tests/morvex_cpp_tests" --gtest_brief=1
 
 echo "== Python tests under ASan+UBSan"
-# Not the plot example: PyPI's matplotlib throws C++ exceptions inside its own libstdc++, which
-# GCC's __cxa_throw interceptor aborts on; the example loads through code the rest covers.
+# libstdc++ is preloaded beside the runtime: the interpreter links no C++ library, so without
+# it the runtime's __cxa_throw interceptor finds no real __cxa_throw to call and aborts the
+# first time an extension that carries its own (DuckDB, matplotlib) throws.
 libasan=$(${CXX:-c++} -print-file-name=libasan.so)
-[ -f "$libasan" ] || { echo "no libasan.so found for ${CXX:-c++}" >&2; exit 1; }
-LD_PRELOAD=$libasan ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
-  MORVEX_BUILD_DIR=$build "$MORVEX_VENV_PYTHON" -m pytest -q -p no:cacheprovider tests/python \
-  --ignore tests/python/test_plot_example.py "$@"
+libstdcxx=$(${CXX:-c++} -print-file-name=libstdc++.so.6)
+for lib in "$libasan" "$libstdcxx"; do
+  [ -f "$lib" ] || { echo "no $lib found for ${CXX:-c++}" >&2; exit 1; }
+done
+LD_PRELOAD="$libasan $libstdcxx" ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 PYTHONMALLOC=malloc \
+  MORVEX_BUILD_DIR=$build "$MORVEX_VENV_PYTHON" -m pytest -q -p no:cacheprovider tests/python "$@"
