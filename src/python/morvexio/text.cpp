@@ -1,7 +1,7 @@
 // rows_text: columns of doubles as text rows, every number the shortest that reads back as
 // it, for writers that would otherwise format each value in Python.
 #include <cstring>
-#include <string>
+#include <memory>
 #include <vector>
 
 #include "core/number_text.hpp"
@@ -70,8 +70,10 @@ PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     const auto gap = static_cast<std::size_t>(separator_size);
     // Room for the longest rows, written in place and cut to size.
-    std::string text(columns.rows() * columns.size() * (max_number_text + gap), '\0');
-    char* out = text.data();
+    // Not zero-filled first: only the written part is ever read.
+    const auto text = std::make_unique_for_overwrite<char[]>(
+        columns.rows() * columns.size() * (max_number_text + gap) + 1);
+    char* out = text.get();
     for (std::size_t row = 0; row < columns.rows(); ++row) {
       for (std::size_t column = 0; column < columns.size(); ++column) {
         if (column != 0) {
@@ -82,8 +84,7 @@ PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       }
       *out++ = '\n';
     }
-    text.resize(static_cast<std::size_t>(out - text.data()));
-    return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return PyBytes_FromStringAndSize(text.get(), static_cast<Py_ssize_t>(out - text.get()));
   });
 }
 
