@@ -1,8 +1,11 @@
 #include "core/number_text.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+#include "core/number.hpp"
 
 namespace morvex {
 namespace {
@@ -66,6 +69,27 @@ std::size_t write_number(double value, char* out) {
     o += count - whole;
   }
   return static_cast<std::size_t>(o - out);
+}
+
+double single_as_decimal(float value) {
+  if (!std::isfinite(value)) return static_cast<double>(value);
+  char digits[max_number_text];
+  const auto written = std::to_chars(std::begin(digits), std::end(digits), value);
+  return parse_double(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)))
+      .value_or(static_cast<double>(value));
+}
+
+double shift_decimal(double value, int shift) {
+  if (!std::isfinite(value) || value == 0.0) return value;
+  char digits[max_number_text + 8];
+  const auto written = std::to_chars(std::begin(digits), std::end(digits) - 8, value,
+                                     std::chars_format::scientific);
+  char* const e = std::find(digits, written.ptr, 'e');
+  int exponent = 0;
+  std::from_chars(e + 1 + (e[1] == '+'), written.ptr, exponent);
+  const auto end = std::to_chars(e + 1, std::end(digits), exponent + shift).ptr;
+  return parse_double(std::string_view(digits, static_cast<std::size_t>(end - digits)))
+      .value_or(value * std::pow(10.0, shift));
 }
 
 }  // namespace morvex

@@ -11,7 +11,9 @@
 #include <random>
 #include <string>
 
+#include "core/axis.hpp"
 #include "core/number.hpp"
+#include "core/number_text.hpp"
 
 namespace morvex {
 namespace {
@@ -318,6 +320,26 @@ TEST(NumberParserRounding, RandomDigitStringsMatchStrtod) {
     }
     expect_bits(token, reference(token));
   }
+}
+
+// Numbers a file states keep their digits through a float32 field or a unit conversion.
+TEST(StatedDigits, FloatsAndShiftsKeepTheStatedDecimal) {
+  EXPECT_EQ(single_as_decimal(1.5406f), 1.5406);
+  EXPECT_EQ(single_as_decimal(0.02f), 0.02);
+  EXPECT_TRUE(std::isinf(single_as_decimal(std::numeric_limits<float>::infinity())));
+  EXPECT_EQ(shift_decimal(4.0659e-11, 10), 0.40659);
+  EXPECT_EQ(shift_decimal(1.5406, -1), 0.15406);
+  EXPECT_EQ(shift_decimal(-0.0, 3), -0.0);
+}
+
+TEST(AxisKind, OneSpellingPerKindAndTheFilesWordOtherwise) {
+  for (const char* word : {"2Theta", "TwoTheta", "TwoThetaTheta", "TwoThetaOmega", "2theta/theta",
+                           "Locked Coupled", "Gonio", " 2-Theta "}) {
+    EXPECT_EQ(axis_kind(word), "2Theta") << word;
+  }
+  EXPECT_EQ(axis_kind("Omega"), "Omega");
+  EXPECT_EQ(axis_kind("time-of-flight"), "TOF");
+  EXPECT_EQ(axis_kind(" Z "), "Z");
 }
 
 }  // namespace
