@@ -28,6 +28,7 @@ set(MORVEX_CORE_SOURCES
   src/formats/chi.cpp
   src/formats/cif_tokens.cpp
   src/formats/column_header.cpp
+  src/formats/column_content.cpp
   src/formats/columns.cpp
   src/formats/cpi.cpp
   src/formats/gsas_raw.cpp
@@ -47,6 +48,7 @@ set(MORVEX_CORE_SOURCES
   # src/dispatch
   src/dispatch/detect.cpp
   src/dispatch/dispatch.cpp
+  src/dispatch/format_table.cpp
 )
 list(TRANSFORM MORVEX_CORE_SOURCES PREPEND "${CMAKE_CURRENT_LIST_DIR}/../")
 

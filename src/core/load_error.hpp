@@ -43,6 +43,14 @@ struct ZipError {
   enum class Class { io, invalid_archive, unsupported_archive };
   Class error_class;
   std::string detail;  // for io: the I/O error's text; otherwise libzip's
+  // For io: the operating system's error, or memory that ran out, behind the text.
+  int os_code = 0;
+  bool out_of_memory = false;
+
+  static ZipError io(const IoError& cause) {
+    return {Class::io, cause.message(), cause.os_code(),
+            cause.message() == IoError::out_of_memory().message()};
+  }
 
   std::string message() const;
 };
@@ -69,6 +77,7 @@ class LoadError {
   // An input/output failure, raised as OSError; every other kind is a ValueError.
   bool is_io() const { return std::holds_alternative<IoError>(value_); }
   const IoError* io() const { return std::get_if<IoError>(&value_); }
+  const ZipError* zip() const { return std::get_if<ZipError>(&value_); }
   std::optional<std::uint64_t> offset() const;
   std::string message() const;
 

@@ -1,18 +1,23 @@
-// What a file is by its first bytes: signatures, XML roots, a BANK line, the shape of rows.
+// Which format a file is: its content decides, the name's extension only where two formats
+// look alike; content that matches no format's rule is refused with what was expected.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "dispatch/format_table.hpp"
 
 namespace morvex {
 
-// How much of the input the content rules look at.
-constexpr std::size_t detect_size = 8192;
+struct Decision {
+  const FormatRow* format = nullptr;  // none where the content is refused
+  std::string refusal;                // why, naming what the extension expected
+};
 
-// The short name of the format `head` (the input's first bytes) shows, or "" where the
-// content cannot tell and the name must.
-std::string_view detect_format(std::string_view head);
+// `head`: the input's first bytes (at most head_size); `extension`: lower case, or "".
+Decision decide_format(std::string_view head, std::string_view extension);
 
-// The short name the extension stands for, or "".
-std::string_view format_of_extension(std::string_view extension);
+// The format the content rules alone pick, or none.
+const FormatRow* format_by_content(std::string_view head);
 
 }  // namespace morvex

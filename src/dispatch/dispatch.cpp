@@ -5,8 +5,8 @@
 
 #include "core/byte_source.hpp"
 #include "core/input.hpp"
+#include "core/head.hpp"
 #include "dispatch/detect.hpp"
-#include "formats/readers.hpp"
 
 namespace morvex {
 namespace {
@@ -14,66 +14,30 @@ namespace {
 // Raw files are sniffed over this many leading bytes: a zero byte means Bruker binary.
 constexpr std::size_t sniff_size = 1024;
 
-using Reader = ReadStatus (*)(Input&, ScanSink&);
-
-struct Format {
-  std::string_view extension;
-  Reader reader;
-};
-
-// raw is absent: it is chosen by content, see choose_raw_reader.
-constexpr std::array<Format, 5> formats = {{
-    {"xy", read_xy},
-    {"xye", read_xy},
-    {"csv", read_csv},
-    {"xrdml", read_xrdml},
-    {"rasx", read_rasx},
-}};
-
-Reader find_reader(std::string_view extension) {
-  for (const Format& format : formats) {
-    if (format.extension == extension) return format.reader;
+// The first-pattern load chooses by the name alone; for raw names, a zero byte among the
+// first bytes picks the binary reader. The sniff is a peek, so the chosen reader still
+// starts at the first byte, and a pipe works as well as a regular file.
+const FormatRow* pattern_format(Input& input, std::string_view extension) {
+  for (const FormatRow& format : format_table()) {
+    if (std::ranges::find(format.pattern_extensions, extension) == format.pattern_extensions.end()) {
+      continue;
+    }
+    if (format.pattern_sniff == RawSniff::none) return &format;
+    const bool binary = looks_binary(input.peek(sniff_size));
+    if (binary == (format.pattern_sniff == RawSniff::binary)) return &format;
   }
   return nullptr;
 }
 
-// Raw files are told apart by content: the sniff is a peek, so the chosen reader still
-// starts at the first byte, and a pipe works as well as a regular file.
 LoadResult load(Input& input, std::string_view extension) {
-  Reader reader = find_reader(extension);
-  if (extension == "raw") {
-    reader = looks_binary(input.peek(sniff_size)) ? read_bruker_raw : read_gsas_raw;
-  }
-  if (!reader) return fail(UnknownFormat{});
+  const FormatRow* format = pattern_format(input, extension);
+  if (!format) return fail(UnknownFormat{});
   FirstScanSink sink;
-  if (auto status = reader(input, sink); !status) return fail(std::move(status).error());
+  if (auto status = format->reader(input, sink); !status) return fail(std::move(status).error());
   // Every reader gives a scan or an error for the first pattern.
   Scan& scan = sink.scan().value();
   return Pattern{std::move(scan.x), std::move(scan.y), std::move(scan.e)};
 }
-
-struct NamedReader {
-  std::string_view name;
-  Reader reader;
-};
-
-constexpr std::array<NamedReader, 15> named_readers = {{
-    {"xy", read_xy},
-    {"csv", read_csv},
-    {"gsas", read_gsas_raw},
-    {"bruker_raw", read_bruker_raw},
-    {"xrdml", read_xrdml},
-    {"rasx", read_rasx},
-    {"brml", read_brml},
-    {"philips_rd", read_philips_rd},
-    {"philips_udf", read_philips_udf},
-    {"pdcif", read_pdcif},
-    {"stoe_raw", read_stoe_raw},
-    {"ras", read_ras},
-    {"uxd", read_uxd},
-    {"cpi", read_cpi},
-    {"chi", read_chi},
-}};
 
 // Column files name themselves by what they hold: xye where every point has an uncertainty.
 std::string_view column_format_name(std::string_view format, const Measurement& measurement) {
@@ -82,25 +46,32 @@ std::string_view column_format_name(std::string_view format, const Measurement& 
   return with_errors ? "xye" : "xy";
 }
 
+// A scan of no points is never a result: a reader that found nothing to read failed.
+std::optional<std::string> emptiness(const Measurement& measurement) {
+  if (measurement.scans.empty()) return "the file holds no scan";
+  const auto& scans = measurement.scans;
+  for (std::size_t k = 0; k < scans.size(); ++k) {
+    if (!scans[k].x.empty()) continue;
+    if (scans.size() == 1) return "the file holds no points";
+    return "scan " + std::to_string(k + 1) + " of " + std::to_string(scans.size()) +
+           " holds no points";
+  }
+  return std::nullopt;
+}
+
 MeasurementResult measure(Input& input, std::string_view name) {
-  const std::string_view head = input.peek(detect_size);
-  std::string_view format = detect_format(head);
-  const std::string extension = format_extension(name);
-  const std::string_view named = format_of_extension(extension);
-  // A Fit2D chi header is also what a column file's title lines may be: a file named as
-  // columns stays one, so that morvexio reads it as morvex does.
-  if (format.empty() || (format == "chi" && (named == "xy" || named == "csv"))) format = named;
-  // A raw file the content rules cannot place goes to the reader its zero-byte test picks,
-  // whose message says what is wrong with it.
-  if (format.empty() && extension == "raw") format = looks_binary(head) ? "bruker_raw" : "gsas";
-  // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
-  if (format == "rasx" && named == "brml") format = "brml";
-  const auto found = std::ranges::find(named_readers, format, &NamedReader::name);
-  if (found == named_readers.end()) return fail(UnknownFormat{});
+  const std::string_view head = input.peek(head_size);
+  // A read that fails at once (a directory, say) is that failure, whatever the name.
+  if (input.failed()) return fail(input.take_error());
+  const Decision decision = decide_format(head, format_extension(name));
+  if (!decision.format) return parse_failure(decision.refusal);
   CollectingSink sink;
-  if (auto status = found->reader(input, sink); !status) return fail(std::move(status).error());
+  if (auto status = decision.format->reader(input, sink); !status) {
+    return fail(std::move(status).error());
+  }
   Measurement& measurement = sink.measurement();
-  measurement.format = column_format_name(format, measurement);
+  if (auto empty = emptiness(measurement)) return parse_failure(std::move(*empty));
+  measurement.format = column_format_name(decision.format->name, measurement);
   return std::move(measurement);
 }
 

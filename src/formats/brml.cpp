@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/input.hpp"
 #include "formats/brml_document.hpp"
 #include "formats/readers.hpp"
@@ -76,6 +77,11 @@ ReadStatus read_brml(Input& input, ScanSink& sink) {
     if (!sink.take(std::move(scan).value())) break;
   }
   return succeeded;
+}
+
+// A ZIP archive whose first entries show the experiment folder, which a RASX archive never has.
+bool brml_content(std::string_view head) {
+  return head.starts_with("PK\x03\x04") && head.find("Experiment0/") != std::string_view::npos;
 }
 
 }  // namespace morvex

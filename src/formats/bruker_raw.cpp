@@ -2,6 +2,7 @@
 // header structure when the version is one we know (bruker_header.cpp), otherwise the one
 // range found by a search for the point count, the start/step pair and the intensity block
 // that ends the file.
+#include "core/head.hpp"
 #include "formats/bruker_raw.hpp"
 
 #include <algorithm>
@@ -217,6 +218,12 @@ ReadStatus read_bruker_raw(Input& input, ScanSink& sink) {
   if (!scan) return fail(std::move(scan).error());
   sink.take(std::move(scan).value());
   return succeeded;
+}
+
+// "RAW ", "RAW1.01", "RAW2", "RAW4.00": a binary header, so a zero byte comes early.
+bool bruker_raw_content(std::string_view head) {
+  return head.starts_with("RAW") && !head.starts_with("RAW_") &&
+         head.substr(0, 1024).find('\0') != std::string_view::npos;
 }
 
 }  // namespace morvex

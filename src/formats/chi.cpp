@@ -2,6 +2,7 @@
 // position and intensity (and an uncertainty, where every row has one) per point.
 #include <string>
 
+#include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
@@ -105,6 +106,28 @@ ReadStatus read_chi(Input& input, ScanSink& sink) {
   scan.y = std::move(target.y);
   sink.take(std::move(scan));
   return succeeded;
+}
+
+// A title and two axis labels (an empty one may be zero bytes), then a line that is only the
+// point count, then the first row.
+bool chi_content(std::string_view head) {
+  head = without_byte_order_mark(head);
+  std::size_t at = 0;
+  std::string_view lines[5];
+  for (std::string_view& line : lines) {
+    if (at >= head.size()) return false;
+    line = next_head_line(head, at);
+  }
+  const std::string_view count = trim_white_space(lines[3]);
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (count.empty() || !std::ranges::all_of(count, is_digit)) return false;
+  // A label, not a row: "2-Theta Angle (Degrees)" starts like a number but is none.
+  const std::string_view x_label = trim_white_space(lines[1]);
+  if (parse_double(x_label.substr(0, x_label.find_first_of(" \t,"))) ||
+      x_label.find('\0') != std::string_view::npos) {
+    return false;
+  }
+  return starts_like_number(trim_white_space(lines[4]));
 }
 
 }  // namespace morvex

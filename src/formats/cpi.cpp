@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
@@ -134,6 +135,10 @@ ReadStatus read_cpi(Input& input, ScanSink& sink) {
   scan.x = linear_axis(scan.y.size(), header->start, header->step);
   sink.take(std::move(scan));
   return succeeded;
+}
+
+bool cpi_content(std::string_view head) {
+  return trim_white_space(without_byte_order_mark(head)).starts_with("SIETRONICS XRD SCAN");
 }
 
 }  // namespace morvex

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/line_reader.hpp"
 #include "core/memory.hpp"
@@ -381,6 +382,15 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
     if (!later.value()) return succeeded;
     header = std::move(*later.value());
   }
+}
+
+// A line that starts with BANK, whatever it is called; a zero byte in the title does not make
+// the file binary.
+bool gsas_content(std::string_view head) {
+  for (std::size_t at = 0; at < head.size();) {
+    if (next_head_line(head, at).starts_with("BANK ")) return true;
+  }
+  return false;
 }
 
 }  // namespace morvex

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
@@ -335,6 +336,16 @@ ReadStatus read_pdcif(Input& input, ScanSink& sink) {
     if (!sink.take(std::move(scan))) break;
   }
   return succeeded;
+}
+
+// A CIF's first line that is neither blank nor a comment opens a data block.
+bool pdcif_content(std::string_view head) {
+  const std::string_view line = first_content_line(
+      without_byte_order_mark(head), [](std::string_view l) { return l.front() == '#'; });
+  const auto same_letter = [](char c, char lower) { return (c | 0x20) == lower; };
+  return line.size() > 5 &&
+         std::ranges::equal(line.substr(0, 4), std::string_view("data"), same_letter) &&
+         line[4] == '_';
 }
 
 }  // namespace morvex

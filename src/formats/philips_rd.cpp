@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
 #include "formats/readers.hpp"
@@ -128,6 +129,14 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
   scan.meta.set("step", *step);
   sink.take(std::move(scan));
   return succeeded;
+}
+
+// Philips PC-APD binary scans: format version, then the file kind.
+bool philips_rd_content(std::string_view head) {
+  if (head.size() < 4) return false;
+  const std::string_view version = head.substr(0, 2);
+  const std::string_view kind = head.substr(2, 2);
+  return (version == "V3" || version == "V5") && (kind == "RD" || kind == "SD");
 }
 
 }  // namespace morvex

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
@@ -232,6 +233,10 @@ ReadStatus read_philips_udf(Input& input, ScanSink& sink) {
   if (header.step_time) scan.meta.set("time_per_step_s", *header.step_time);
   sink.take(std::move(scan));
   return succeeded;
+}
+
+bool philips_udf_content(std::string_view head) {
+  return without_byte_order_mark(head).starts_with("SampleIdent,");
 }
 
 }  // namespace morvex

@@ -2,6 +2,7 @@
 // `position intensity attenuation` rows, between *RAS_DATA_START and *RAS_DATA_END.
 #include <cmath>
 
+#include "core/head.hpp"
 #include "core/date_time.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
@@ -308,6 +309,10 @@ ReadStatus read_ras(Input& input, ScanSink& sink) {
   if (block != Block::outside) return parse_failure("RAS file ends inside a scan (cut file?)");
   if (!any_scan) return parse_failure("No RAS scan found");
   return succeeded;
+}
+
+bool ras_content(std::string_view head) {
+  return trim_white_space(without_byte_order_mark(head)).starts_with("*RAS_DATA_START");
 }
 
 }  // namespace morvex

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/input.hpp"
 #include "core/tokens.hpp"
 #include "formats/columns.hpp"
@@ -179,6 +180,11 @@ ReadStatus read_rasx(Input& input, ScanSink& sink) {
   if (!scan) return fail(std::move(scan).error());
   sink.take(std::move(scan).value());
   return succeeded;
+}
+
+// Any other ZIP archive: the RASX reader says what is wrong with one that holds no profile.
+bool rasx_content(std::string_view head) {
+  return head.starts_with("PK\x03\x04");
 }
 
 }  // namespace morvex

@@ -3,6 +3,8 @@
 // under it is closed by its owner once the reader has returned.
 #pragma once
 
+#include <string_view>
+
 #include "core/input.hpp"
 #include "core/load_error.hpp"
 #include "core/scan.hpp"
@@ -26,5 +28,31 @@ ReadStatus read_ras(Input& input, ScanSink& sink);
 ReadStatus read_uxd(Input& input, ScanSink& sink);
 ReadStatus read_cpi(Input& input, ScanSink& sink);
 ReadStatus read_chi(Input& input, ScanSink& sink);
+
+// The content rules: each true where `head`, the input's first bytes (at most head_size of
+// them), shows the reader's format.
+bool xy_content(std::string_view head);
+bool csv_content(std::string_view head);
+bool gsas_content(std::string_view head);
+bool bruker_raw_content(std::string_view head);
+bool xrdml_content(std::string_view head);
+bool rasx_content(std::string_view head);
+bool brml_content(std::string_view head);
+bool philips_rd_content(std::string_view head);
+bool philips_udf_content(std::string_view head);
+bool pdcif_content(std::string_view head);
+bool stoe_raw_content(std::string_view head);
+bool ras_content(std::string_view head);
+bool uxd_content(std::string_view head);
+bool cpi_content(std::string_view head);
+bool chi_content(std::string_view head);
+
+// What the column rule makes of a head: "xy" or "csv", or "" with the reason where the head
+// holds numbers in some other layout (empty where it holds none).
+struct ColumnContent {
+  std::string_view format;
+  std::string_view refusal;
+};
+ColumnContent column_content(std::string_view head);
 
 }  // namespace morvex

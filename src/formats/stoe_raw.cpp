@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
 #include "formats/readers.hpp"
@@ -178,6 +179,10 @@ ReadStatus read_stoe_raw(Input& input, ScanSink& sink) {
     if (!sink.take(std::move(scan).value())) break;
   }
   return succeeded;
+}
+
+bool stoe_raw_content(std::string_view head) {
+  return head.starts_with("RAW_");
 }
 
 }  // namespace morvex

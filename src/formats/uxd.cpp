@@ -1,6 +1,7 @@
 // Bruker/Siemens UXD text: `_KEY=value` header lines and `;` comments, then per range its
 // own header lines and its data, as counts on an axis from _START and _STEPSIZE (_COUNTS,
 // _CPS) or as position and count pairs (_2THETACOUNTS, _2THETACPS).
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
 #include "core/legacy_text.hpp"
@@ -273,6 +274,13 @@ ReadStatus read_uxd(Input& input, ScanSink& sink) {
   if (!more) return fail(std::move(more).error());
   if (!reader.any_scan()) return parse_failure("No UXD data found");
   return succeeded;
+}
+
+// The first line that is neither blank nor a ";" comment is a `_KEY=value` field.
+bool uxd_content(std::string_view head) {
+  const std::string_view line = first_content_line(
+      without_byte_order_mark(head), [](std::string_view l) { return l.front() == ';'; });
+  return line.starts_with("_") && line.find('=') != std::string_view::npos;
 }
 
 }  // namespace morvex

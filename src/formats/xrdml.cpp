@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/memory.hpp"
 #include "core/number.hpp"
@@ -383,6 +384,11 @@ class ScanReader {
 
 ReadStatus read_xrdml(Input& input, ScanSink& sink) {
   return ScanReader(input, sink).read();
+}
+
+bool xrdml_content(std::string_view head) {
+  const std::string_view text = trim_white_space(without_byte_order_mark(head));
+  return text.starts_with("<") && text.find("xrdMeasurement") != std::string_view::npos;
 }
 
 }  // namespace morvex

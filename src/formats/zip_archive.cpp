@@ -59,8 +59,9 @@ bool is_empty(zip_source_t* zsource) {
 ZipError to_zip_error(zip_error_t* error) {
   const ZipError::Class error_class = classify(zip_error_code_zip(error));
   const auto code = system_code(error);
-  if (error_class == ZipError::Class::io && code) {
-    return {error_class, IoError::from_errno(*code).message()};
+  if (error_class == ZipError::Class::io && code) return ZipError::io(IoError::from_errno(*code));
+  if (zip_error_code_zip(error) == ZIP_ER_MEMORY) {
+    return {error_class, zip_error_strerror(error), 0, true};
   }
   return {error_class, zip_error_strerror(error)};
 }
@@ -72,6 +73,7 @@ ZipError zip_error_of(int code) {
 
 IoError read_error(zip_error_t* error) {
   if (const auto code = system_code(error)) return IoError::from_errno(*code);
+  if (zip_error_code_zip(error) == ZIP_ER_MEMORY) return IoError::out_of_memory();
   return IoError::with_text(zip_error_strerror(error));
 }
 
@@ -101,7 +103,7 @@ Result<ArchiveHandle, LoadError> open_input_archive(Input& input, ByteBuffer& st
   auto bytes = input.read_all(storage);
   if (!bytes) {
     if (bytes.error().is_interrupted()) return fail(std::move(bytes).error());
-    return fail(ZipError{ZipError::Class::io, bytes.error().message()});
+    return fail(ZipError::io(bytes.error()));
   }
   auto archive = open_archive(bytes.value());
   if (!archive) return fail(std::move(archive).error());

@@ -49,7 +49,9 @@ TEST(MoreFormatsErrors, RefusalsNameWhatIsWrong) {
   } cases[] = {
       {rd_file(1, 2, 3), "a.rd", "Philips RD: the header states 51 points, the data holds 6 bytes"},
       {rd_file(1, 2, 51).substr(0, 200), "a.rd", "Philips RD: header truncated"},
-      {"V3", "a.rd", "Philips RD: not a V3 or V5 RD/SD header"},
+      {"V3", "a.rd",
+       "the content is none of the formats morvexio reads (a .rd name expects a Philips RD/SD "
+       "scan)"},
       {rd_file(1, 1.011, 3), "a.rd", "Philips RD: start, end and step do not make an even axis"},
       {udf_head + "RawScan\n1, 2, 3", "a.udf", "Philips UDF: the counts do not end with \"/\""},
       {udf_head + "RawScan\n1/", "a.udf", "Philips UDF: RawScan holds 1 counts, the angle range 3"},

@@ -258,7 +258,9 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
     assert main(["-o", str(tmp_path), str(tmp_path), str(missing)]) == 1
     printed = capsys.readouterr()
     assert sorted(printed.err.splitlines()) == sorted([
-        f"{tmp_path}/bad.raw: FormatError: Unsupported Bruker RAW header",
+        f"{tmp_path}/bad.raw: FormatError: the content is none of the formats "
+        "morvexio reads (a .raw name expects a STOE RAW file, a Bruker RAW file or a GSAS powder "
+        "data file)",
         f"{tmp_path}/c.xy: FileExistsError: {tmp_path}/c.xye is already the output of "
         f"{tmp_path}/c.csv",
         f"{tmp_path}/d.xye: FileExistsError: {tmp_path}/d.xye would replace an input file",
@@ -451,7 +453,8 @@ def test_parquet_failures_one_scan_and_small_row_groups(tmp_path, capsys, monkey
     assert main(["--to", "parquet", "--scan", "2", "-o", str(out), str(tmp_path)]) == 1
     assert sorted(capsys.readouterr().err.splitlines()) == [
         f"{tmp_path}/3.gsa: ValueError: --scan 2: the file has 1 scan",
-        f"{tmp_path}/bad.raw: FormatError: Unsupported Bruker RAW header"]
+        f"{tmp_path}/bad.raw: FormatError: the content is none of the formats morvexio reads (a "
+        ".raw name expects a STOE RAW file, a Bruker RAW file or a GSAS powder data file)"]
     table = pq.read_table(out, columns=["source", "scan", "y"]).to_pylist()
     assert table == [{"source": f"{tmp_path}/{i}.gsa", "scan": 2, "y": [float(i)]}
                      for i in (0, 1, 2, 4)]

@@ -109,7 +109,7 @@ def test_errors_name_the_file(tmp_path):
     assert caught.value.filename == "cut.xrdml" and isinstance(caught.value, ValueError)
     with pytest.raises(morvexio.FormatError, match="bank 1 holds 2 of its 3 points: the file is cut"):
         morvexio.read_bytes(b"BANK 1 3 1 CONS 1000 10 0 0 STD\n5 6\n", "c.gsa")
-    with pytest.raises(morvexio.FormatError, match="Unknown format"):
+    with pytest.raises(morvexio.FormatError, match="^x.bin: the content is none of the formats"):
         morvexio.read_bytes(b"\0\1\2", "x.bin")
 
 

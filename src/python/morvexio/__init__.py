@@ -12,14 +12,16 @@ from __future__ import annotations
 
 import importlib.metadata
 import os
-from typing import Any, Union
+from typing import Any, NamedTuple, Union
 
 from ._morvexio import FormatError
+from ._morvexio import formats as _formats
 from ._morvexio import read as _read
 from ._morvexio import read_bytes as _read_bytes
 from ._records import Measurement, Scan, from_native
 
-__all__ = ["FormatError", "Measurement", "Scan", "read", "read_bytes", "__version__"]
+__all__ = ["Format", "FormatError", "Measurement", "Scan", "formats", "read", "read_bytes",
+           "__version__"]
 
 try:
     __version__ = importlib.metadata.version("morvex")
@@ -29,6 +31,21 @@ except importlib.metadata.PackageNotFoundError:  # a build tree, not an installa
 _PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 
+class Format(NamedTuple):
+    """A format morvexio reads: its `name` (as `Measurement.format` gives it), what a file of it
+    is, and the extensions (lower case, without the dot) its files go by."""
+
+    name: str
+    title: str
+    extensions: tuple[str, ...]
+
+
+def formats() -> tuple[Format, ...]:
+    """Every format morvexio reads, in the order their content rules are tried. The content
+    decides the format; the extensions only say which files are diffraction data at all."""
+    return tuple(Format(*row) for row in _formats())
+
+
 def read(path: _PathLike) -> Measurement:
     """Reads every scan of the file at `path` (str, bytes or any os.PathLike).
 
@@ -36,11 +53,11 @@ def read(path: _PathLike) -> Measurement:
     content cannot tell. Raises OSError (with errno and filename) when the file cannot be
     read and FormatError when it is not what its format says.
     """
-    shown = os.fspath(path)
-    return from_native(_read(os.fsencode(shown), shown))
+    given = os.fspath(path)
+    return from_native(_read(os.fsencode(given), given))
 
 
 def read_bytes(data: Any, filename: _PathLike = "") -> Measurement:
     """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint."""
-    shown = os.fspath(filename)
-    return from_native(_read_bytes(data, os.fsencode(shown), shown or "<bytes>"))
+    given = os.fspath(filename)
+    return from_native(_read_bytes(data, os.fsencode(given), given or "<bytes>"))

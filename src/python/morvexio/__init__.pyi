@@ -1,11 +1,12 @@
 import os
-from typing import Any, Iterator, Optional, Union
+from typing import Any, Iterator, NamedTuple, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
-__all__ = ["FormatError", "Measurement", "Scan", "read", "read_bytes", "__version__"]
+__all__ = ["Format", "FormatError", "Measurement", "Scan", "formats", "read", "read_bytes",
+           "__version__"]
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Array = npt.NDArray[np.float64]
@@ -46,5 +47,11 @@ class Measurement:
     def __eq__(self, other: object) -> bool: ...
     __hash__: None  # type: ignore[assignment]
 
+class Format(NamedTuple):
+    name: str
+    title: str
+    extensions: tuple[str, ...]
+
+def formats() -> tuple[Format, ...]: ...
 def read(path: _Path) -> Measurement: ...
 def read_bytes(data: Any, filename: _Path = ...) -> Measurement: ...

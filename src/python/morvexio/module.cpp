@@ -8,6 +8,7 @@
 
 #include "core/interrupt.hpp"
 #include "dispatch/dispatch.hpp"
+#include "dispatch/format_table.hpp"
 #include "python/guarded.hpp"
 #include "python/morvexio/binding.hpp"
 
@@ -66,7 +67,43 @@ PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   });
 }
 
+PyObject* text_of(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// formats() -> ((name, title, (extension, ...)), ...): the table the loads decide from.
+PyObject* formats(PyObject*, PyObject*) {
+  return python::guarded("morvexio", [&]() -> PyObject* {
+    const auto table = format_table();
+    PyObject* rows = PyTuple_New(static_cast<Py_ssize_t>(table.size()));
+    if (!rows) return nullptr;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      const FormatRow& format = table[i];
+      PyObject* extensions = PyTuple_New(static_cast<Py_ssize_t>(format.extensions.size()));
+      for (std::size_t k = 0; extensions && k < format.extensions.size(); ++k) {
+        PyObject* extension = text_of(format.extensions[k]);
+        if (!extension) Py_CLEAR(extensions);
+        if (extensions) PyTuple_SetItem(extensions, static_cast<Py_ssize_t>(k), extension);
+      }
+      PyObject* row = extensions ? Py_BuildValue("(s#s#N)", format.name.data(),
+                                                 static_cast<Py_ssize_t>(format.name.size()),
+                                                 format.title.data(),
+                                                 static_cast<Py_ssize_t>(format.title.size()),
+                                                 extensions)
+                                 : nullptr;
+      if (!row) {
+        Py_DECREF(rows);
+        return nullptr;
+      }
+      PyTuple_SetItem(rows, static_cast<Py_ssize_t>(i), row);
+    }
+    return rows;
+  });
+}
+
 PyMethodDef methods[] = {
+    {"formats", formats, METH_NOARGS,
+     "formats()\n--\n\nThe formats morvexio reads: (name, title, extensions) each."},
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL,
      "read(path, shown)\n--\n\nEvery scan of the file at `path` (bytes)."},
     {"read_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_bytes)),
@@ -99,17 +136,24 @@ std::string describe(const LoadError& error, const std::string& name) {
   return text;
 }
 
+// The name for messages: bytes as the file system decodes them, and bytes of a name that are
+// not UTF-8 escaped ("\\xff"), so that every name shows.
 std::string shown_name(PyObject* filename) {
-  PyObject* text = PyObject_Str(filename);
-  if (!text) {
-    PyErr_Clear();
-    return "<input>";
-  }
+  PyObject* text = PyBytes_Check(filename)
+                       ? PyUnicode_DecodeFSDefaultAndSize(PyBytes_AsString(filename),
+                                                          PyBytes_Size(filename))
+                       : PyObject_Str(filename);
+  PyObject* raw = text ? PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape") : nullptr;
+  PyObject* escaped =
+      raw ? PyUnicode_Decode(PyBytes_AsString(raw), PyBytes_Size(raw), "utf-8", "backslashreplace")
+          : nullptr;
   Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  const char* data = escaped ? PyUnicode_AsUTF8AndSize(escaped, &size) : nullptr;
   std::string name = data ? std::string(data, static_cast<std::size_t>(size)) : "<input>";
   if (!data) PyErr_Clear();
-  Py_DECREF(text);
+  Py_XDECREF(escaped);
+  Py_XDECREF(raw);
+  Py_XDECREF(text);
   return name;
 }
 
@@ -145,6 +189,14 @@ void raise_load_error(const LoadError& error, PyObject* filename) {
   if (const IoError* io = error.io()) {
     if (io->os_code() != 0) return raise_os_error(io->os_code(), filename);
     if (io->message() == IoError::out_of_memory().message()) {
+      PyErr_NoMemory();
+      return;
+    }
+  }
+  // An archive's bytes that could not be read are a read failure too, whatever the format.
+  if (const ZipError* zip = error.zip(); zip && zip->error_class == ZipError::Class::io) {
+    if (zip->os_code != 0) return raise_os_error(zip->os_code, filename);
+    if (zip->out_of_memory) {
       PyErr_NoMemory();
       return;
     }
