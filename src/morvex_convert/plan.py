@@ -15,16 +15,17 @@ import os
 import re
 from typing import NamedTuple
 
+import morvexio
+
 from morvex_convert.convert import FAILED, Outcome, Task, describe, scan_path
 from morvex_convert.forms import EXTENSION
 from morvex_convert.identity import Key, entry_key, file_key, folder_key
 from morvex_convert.output import is_temporary
 
-# What a directory walk takes (compared without regard to case). morvexio finds the format
-# from the content, so these only say which files are diffraction data at all; the names
-# GSAS files go by are among them.
-EXTENSIONS = ("xy", "xye", "csv", "raw", "xrdml", "rasx", "gsa", "gss", "gsas", "fxye", "xra",
-              "cwn", "ras", "brml", "uxd", "rd", "sd", "udf", "cif", "chi", "cpi")
+# What a directory walk takes (compared without regard to case): every name morvexio's formats
+# go by. morvexio finds the format from the content, so these only say which files are
+# diffraction data at all.
+EXTENSIONS = tuple(sorted({ext for format in morvexio.formats() for ext in format.extensions}))
 
 
 class LoadAs(NamedTuple):
