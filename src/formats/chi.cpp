@@ -1,7 +1,9 @@
 // Fit2D/pyFAI chi text: a title, the x and y labels, the point count, then a row of
 // position and intensity (and an uncertainty, where every row has one) per point.
+#include <algorithm>
 #include <string>
 
+#include "core/axis.hpp"
 #include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
@@ -13,8 +15,9 @@ namespace morvex {
 namespace {
 
 constexpr std::size_t label_lines = 3;  // title, x label, y label
-// The x label Fit2D and pyFAI write for a 2θ pattern.
-constexpr std::string_view two_theta_label = "2-Theta Angle (Degrees)";
+// The kinds of axis an x label may name ("2-Theta Angle (Degrees)", "Q (nm^-1)").
+constexpr std::string_view stated_axes[] = {"2Theta", "Omega", "Theta", "Chi", "Phi",
+                                            "Psi",    "TOF",   "Q",     "d",   "Energy"};
 
 // Header text to report: Dioptas pads an empty label with zero bytes, and an older program
 // may have written Latin-1.
@@ -36,15 +39,38 @@ std::optional<std::size_t> parse_count(std::string_view line) {
   return count;
 }
 
+// "2-Theta Angle (Degrees)": the axis before the unit in parentheses. A label that names no
+// kind of axis (a title such as "x") states none.
+void axis_keys(std::string_view label, Scan& scan) {
+  const std::size_t open = label.find('(');
+  std::string_view word = trim_white_space(label.substr(0, open));
+  if (word.ends_with(" Angle")) word.remove_suffix(6);
+  const std::string axis = axis_kind(word);
+  if (std::ranges::find(stated_axes, axis) == std::end(stated_axes)) return;
+  scan.meta.set("x_axis", axis);
+  const std::size_t close = label.find(')', open);
+  if (open == std::string_view::npos || close == std::string_view::npos) return;
+  const std::string_view unit = trim_white_space(label.substr(open + 1, close - open - 1));
+  if (unit == "Degrees" || unit == "degrees" || unit == "deg") {
+    scan.meta.set("x_unit", std::string("deg"));
+  } else if (!unit.empty()) {
+    scan.meta.set("x_unit", std::string(unit));
+  }
+}
+
 void label_keys(const std::string (&labels)[label_lines], MetaTable& measurement, Scan& scan) {
   constexpr std::string_view names[label_lines] = {"title", "x_label", "y_label"};
   for (std::size_t k = 0; k < label_lines; ++k) {
     if (!labels[k].empty()) measurement.table("header").set(names[k], labels[k]);
   }
-  if (labels[1] == two_theta_label) {
-    scan.meta.set("x_axis", std::string("2Theta"));
-    scan.meta.set("x_unit", std::string("deg"));
-  }
+  axis_keys(labels[1], scan);
+}
+
+// Some writers follow a number with a comma and a blank ("2., 5.9e-2"); a comma inside a
+// number ("2,5") stays part of it, and no number.
+std::optional<double> parse_value(std::string_view token) {
+  if (token.size() > 1 && token.back() == ',') token.remove_suffix(1);
+  return parse_double(token);
 }
 
 ReadStatus read_row(std::string_view line, std::vector<std::string_view>& tokens,
@@ -54,13 +80,13 @@ ReadStatus read_row(std::string_view line, std::vector<std::string_view>& tokens
   if (tokens.empty()) return succeeded;
   if (tokens.size() < 2 || tokens.size() > row_columns)
     return parse_failure("Invalid chi data row");
-  const auto x = parse_double(tokens[0]);
-  const auto y = parse_double(tokens[1]);
+  const auto x = parse_value(tokens[0]);
+  const auto y = parse_value(tokens[1]);
   if (!x || !y) return parse_failure("Invalid chi data row");
   target.x.push_back(*x);
   target.y.push_back(*y);
   if (tokens.size() == row_columns) {
-    const auto e = parse_double(tokens[2]);
+    const auto e = parse_value(tokens[2]);
     if (!e) return parse_failure("Invalid chi data row");
     target.e.push_back(*e);
   }

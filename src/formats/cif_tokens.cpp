@@ -37,6 +37,28 @@ void CifTokenizer::skip_blanks_and_comments() {
   }
 }
 
+void CifTokenizer::extend_to_line_end(CifToken& value) {
+  if (value.quoted || value.kind != CifTokenKind::value) return;
+  std::size_t end = at_;
+  while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r') {
+    if (text_[end] == '#' && is_blank(text_[end - 1])) break;  // a comment
+    ++end;
+  }
+  while (end > at_ && is_blank(text_[end - 1])) --end;
+  std::size_t first = at_;
+  while (first < end && is_blank(text_[first])) ++first;
+  if (first == end) return;
+  const std::string_view rest = text_.substr(first, end - first);
+  if (rest.front() == '_' || rest.front() == '\'' || rest.front() == '"' ||
+      starts_with_word(rest, "loop_") || starts_with_word(rest, "data_") ||
+      starts_with_word(rest, "save_")) {
+    return;
+  }
+  const auto begin = static_cast<std::size_t>(value.text.data() - text_.data());
+  value.text = text_.substr(begin, end - begin);
+  at_ = end;
+}
+
 Result<CifToken, ParseError> CifTokenizer::next() {
   skip_blanks_and_comments();
   if (at_ == text_.size()) return CifToken{};

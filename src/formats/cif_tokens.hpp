@@ -25,6 +25,10 @@ class CifTokenizer {
 
   Result<CifToken, ParseError> next();
   std::uint64_t line() const { return line_; }
+  // GSAS2CIF writes values with blanks unquoted outside loops (`_audit_creation_date  Oct 23
+  // 13:47:26`); CIF readers in the field take the rest of such a line. Extends `value`, just
+  // taken, over the rest of its line where what follows is neither a tag nor a quote.
+  void extend_to_line_end(CifToken& value);
 
  private:
   void skip_blanks_and_comments();

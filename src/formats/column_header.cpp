@@ -2,10 +2,13 @@
 // Data Collector write them.
 #include "formats/column_header.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "core/axis.hpp"
 #include "core/number.hpp"
+#include "core/number_text.hpp"
 #include "core/tokens.hpp"
 #include "core/utf8.hpp"
 
@@ -14,7 +17,7 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 constexpr std::string_view panalytical_first_line = "[Measurement conditions]";
-constexpr double angstroms_per_metre = 1e10;
+constexpr int angstroms_per_metre_exponent = 10;
 // pyFAI states wavelengths in metres, with or without the unit: no X-ray wavelength in
 // ångströms is this small.
 constexpr double largest_wavelength_in_metres = 1e-6;
@@ -43,6 +46,17 @@ void set_number(MetaTable& meta, std::string_view key, std::string_view text) {
   if (const auto value = parse_double(trim_white_space(text))) meta.set(key, *value);
 }
 
+// The scan axis a header names ("Gonio", "Coupled TwoTheta/Theta") is the kind of its x,
+// which angles give in degrees; the file's word stays as `scan_axis`.
+void set_scan_axis(MetaTable& scan, std::string_view word) {
+  constexpr std::string_view angles[] = {"2Theta", "Omega", "Theta", "Chi", "Phi", "Psi"};
+  if (trim_white_space(word).empty()) return;
+  scan.set("scan_axis", std::string(word));
+  std::string axis = axis_kind(word);
+  if (std::ranges::find(angles, axis) != std::end(angles)) scan.set("x_unit", std::string("deg"));
+  scan.set("x_axis", std::move(axis));
+}
+
 // `'Id: "" Comment: "..." Anode: "Cu" Scantype: "..." TimePerStep: "96"`
 void read_eva_line(std::string_view line, ColumnHeader& header) {
   line.remove_prefix(1);
@@ -57,7 +71,7 @@ void read_eva_line(std::string_view line, ColumnHeader& header) {
     if (key == "Anode") {
       set_text(header.measurement, "anode", value);
     } else if (key == "Scantype") {
-      set_text(header.scan, "scan_axis", value);
+      set_scan_axis(header.scan, value);
     } else if (key == "TimePerStep") {
       set_number(header.scan, "time_per_step_s", value);
     } else if (!value.empty()) {
@@ -76,7 +90,7 @@ bool read_wavelength(std::string_view text, MetaTable& meta) {
   if (!value || !(*value > 0.0)) return false;
   const std::string_view unit = tokens.size() == 2 ? tokens[1] : std::string_view();
   if (unit == "m" || (unit.empty() && *value < largest_wavelength_in_metres)) {
-    meta.set("wavelength", *value * angstroms_per_metre);
+    meta.set("wavelength", shift_decimal(*value, angstroms_per_metre_exponent));
     return true;
   }
   if (unit == "A" || unit == "\xC3\x85" || unit == "Angstrom") {
@@ -89,9 +103,10 @@ bool read_wavelength(std::string_view text, MetaTable& meta) {
 // pyFAI names its x column by quantity and unit: "2th_deg", "q_nm^-1", "r_mm".
 void read_x_unit(std::string_view column, MetaTable& scan) {
   if (column == "2th_deg" || column == "2th_rad") {
-    scan.set("x_axis", std::string("2Theta"));
+    scan.set("x_axis", axis_kind("2th"));
     scan.set("x_unit", std::string(column == "2th_deg" ? "deg" : "rad"));
   } else if (column.starts_with("q_") || column.starts_with("r_") || column.starts_with("d*2_")) {
+    scan.set("x_axis", axis_kind(column.substr(0, column.find('_'))));
     scan.set("x_unit", std::string(column));
   }
 }
@@ -124,7 +139,6 @@ constexpr KeyOf panalytical_keys[] = {
     {"Ratio K-Alpha2/K-Alpha1", "kalpha2_ratio", false, true},
     {"Generator voltage", "voltage_kv", false, true},
     {"Tube current", "current_ma", false, true},
-    {"Scan axis", "scan_axis", true, false},
     {"Scan step size", "step", true, true},
     {"Time per step", "time_per_step_s", true, true},
 };
@@ -137,6 +151,10 @@ void read_condition(std::string_view line, ColumnHeader& header) {
   const std::string_view value = unquote(trim_white_space(line.substr(comma + 1)), '"');
   if (field == "No. of points") {
     if (const auto points = parse_double(value)) header.stated_points = *points;
+    return;
+  }
+  if (field == "Scan axis") {
+    set_scan_axis(header.scan, value);
     return;
   }
   for (const KeyOf& k : panalytical_keys) {

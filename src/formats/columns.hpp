@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -24,6 +25,7 @@ struct ColumnTarget {
   std::vector<double> x;
   std::vector<double> y;
   std::vector<double> e;
+  std::size_t first_without_e = SIZE_MAX;  // the index of the first point that has none
 };
 
 // Two leading numbers make a point; a third number, when there is one, an uncertainty.
@@ -36,8 +38,15 @@ std::optional<std::vector<double>> finish_error_column(const std::vector<double>
 // What separates the tokens of a line besides white space.
 enum class Separators { white_space, white_space_and_comma };
 
+// How the rows are read: as the first pattern always read them, or, for every scan, refusing
+// what could only be misread. `checked` reads decimal commas ("5,00\t1234") where the rows
+// leave no doubt and refuses rows whose commas could mark decimals or separate fields, takes
+// semicolons as separators, and refuses a file whose last row alone lost its uncertainty.
+enum class RowRules { as_always, checked };
+
 // Every line of the input through the row rule, reading no more than `columns` tokens of it
 // (2 leaves out the uncertainty). Blank lines and lines that start with "#" or "!" are skipped.
-ScanResult read_columns(Input& input, Separators separators, std::size_t columns);
+ScanResult read_columns(Input& input, Separators separators, std::size_t columns,
+                        RowRules rules = RowRules::as_always);
 
 }  // namespace morvex

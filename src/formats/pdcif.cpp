@@ -29,8 +29,9 @@ constexpr XRule x_columns[] = {{"_pd_meas_2theta_scan", "2Theta", "deg"},
                                {"_pd_meas_time_of_flight", "TOF", "us"}};
 // Measured range first; the processed one serves where a file states only that.
 constexpr std::string_view range_prefixes[] = {"_pd_meas_2theta_range_", "_pd_proc_2theta_range_"};
-// The stated maximum must lie this close (in steps) to the last point.
-constexpr double range_tolerance = 1e-3;
+// The number of intensities decides the count; the stated maximum must lie within half a step
+// of the last point.
+constexpr double range_tolerance = 0.5;
 
 struct Loop {
   std::vector<std::string> tags;  // lower-cased: CIF tags are case-insensitive
@@ -263,6 +264,7 @@ Result<std::vector<Block>, ParseError> read_blocks(std::string_view text) {
       if (token->kind != CifTokenKind::value) {
         return failure("tag " + std::string(current.text) + " has no value");
       }
+      tokens.extend_to_line_end(*token);
       blocks.back().items.emplace_back(lower(current.text), *token);
       token = tokens.next();
     } else if (current.kind == CifTokenKind::loop) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/head.hpp"
+#include "core/axis.hpp"
 #include "core/date_time.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
@@ -153,14 +154,17 @@ bool is_mapped(std::string_view key) {
   return false;
 }
 
-// The axis whose positions the rows hold: 2θ for the coupled scans, else the one moved.
+// The axis whose positions the rows hold: 2θ for the coupled scans, else the one moved, as
+// the internal name states it or else the name shown (the words stay, as `scan_axis` and
+// under `header`).
 std::optional<std::string> x_axis_of(const std::vector<Field>& header) {
-  const Field* internal = find_field(header, "MEAS_SCAN_AXIS_X_INTERNAL");
-  if (!internal || !is_ascii(internal->value) || internal->value.empty()) return std::nullopt;
-  for (const std::string_view two_theta : {"TwoTheta", "TwoThetaTheta", "TwoThetaOmega"}) {
-    if (internal->value == two_theta) return std::string("2Theta");
+  for (const std::string_view key : {"MEAS_SCAN_AXIS_X_INTERNAL", "MEAS_SCAN_AXIS_X"}) {
+    const Field* field = find_field(header, key);
+    if (field && is_valid_utf8(field->value) && !trim_white_space(field->value).empty()) {
+      return axis_kind(field->value);
+    }
   }
-  return std::string(internal->value);
+  return std::nullopt;
 }
 
 // A continuous scan states its speed, a step scan its counting time.

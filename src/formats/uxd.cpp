@@ -1,6 +1,8 @@
 // Bruker/Siemens UXD text: `_KEY=value` header lines and `;` comments, then per range its
 // own header lines and its data, as counts on an axis from _START and _STEPSIZE (_COUNTS,
 // _CPS) or as position and count pairs (_2THETACOUNTS, _2THETACPS).
+#include <algorithm>
+
 #include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
@@ -137,20 +139,31 @@ bool is_mapped(std::string_view key) {
 
 // Fields that no key of ours takes, under the file's names.
 void own_fields(const std::vector<Field>& fields, MetaTable& meta) {
-  if (fields.empty()) return;
+  if (std::ranges::all_of(fields, [](const Field& field) { return is_mapped(field.key); })) return;
   MetaTable& own = meta.table("header");
   for (const Field& field : fields) {
     if (!is_mapped(field.key)) own.set(utf8_or_latin1(field.key), utf8_or_latin1(field.value));
   }
 }
 
+// The kinds of axis whose positions UXD states in degrees.
+constexpr std::string_view angles[] = {"2Theta", "Omega", "Theta", "Chi", "Phi", "Psi"};
+
+// The pairs of _2THETACOUNTS are 2θ whatever the drive; counts lie on the drive's axis.
 void scan_keys(const Range& range, const std::vector<Field>& file, MetaTable& meta) {
   auto drive = text_field(range, file, "DRIVE");
-  const bool two_theta = range.layout == Layout::pairs || drive == "COUPLED" || drive == "2THETA";
+  std::optional<std::string> axis;
+  if (range.layout == Layout::pairs) {
+    axis = "2Theta";
+  } else if (drive) {
+    axis = axis_kind(*drive);
+  }
   if (drive) meta.set("scan_axis", std::move(*drive));
-  if (two_theta) {
-    meta.set("x_axis", std::string("2Theta"));
-    meta.set("x_unit", std::string("deg"));
+  if (axis) {
+    if (std::ranges::find(angles, *axis) != std::end(angles)) {
+      meta.set("x_unit", std::string("deg"));
+    }
+    meta.set("x_axis", std::move(*axis));
   }
   if (const auto start = number_field(range, file, "START")) meta.set("start", *start);
   if (const auto step = number_field(range, file, "STEPSIZE")) meta.set("step", *step);

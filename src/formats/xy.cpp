@@ -10,12 +10,14 @@ namespace {
 // was.
 ReadStatus read_one(Input& input, ScanSink& sink, Separators separators) {
   std::optional<ColumnHeader> header;
-  if (sink.scope() == Scope::every_scan) {
+  const bool every_scan = sink.scope() == Scope::every_scan;
+  if (every_scan) {
     const std::string_view head = input.peek(column_header_peek);
     header = read_column_header(head, head.size() < column_header_peek,
                                 separators == Separators::white_space_and_comma);
   }
-  auto scan = read_columns(input, separators, row_columns);
+  auto scan = read_columns(input, separators, row_columns,
+                           every_scan ? RowRules::checked : RowRules::as_always);
   if (!scan) return fail(std::move(scan).error());
   if (header) {
     if (const auto stated = header->stated_points) {

@@ -135,6 +135,81 @@ TEST(ColumnReader, MisleadingStatedSizes) {
   }
 }
 
+// Every scan's rules: decimal commas where the rows leave no doubt, a refusal where a comma
+// could be either, and a cut last row; each input whole and in chunks of 3 bytes.
+TEST(ColumnReader, CheckedRowsReadDecimalCommasAndRefuseDoubt) {
+  constexpr auto ws = Separators::white_space;
+  constexpr auto commas = Separators::white_space_and_comma;
+  const std::string mixed = "Column file mixes decimal commas with decimal points or comma "
+                            "separators, in row ";
+  const std::string unclear = "Column file has commas that could mark decimals or separate "
+                              "fields, in row ";
+  const std::string cut = "Column file's last row (point 3) has no uncertainty, every row "
+                          "before it has one (cut file?)";
+  const struct {
+    std::string text;
+    Separators separators;
+    Values x, y;
+    std::optional<Values> e;
+    std::string error;
+  } cases[] = {
+      {"5,00\t1234\n5,5 1240 -1,5e1\n6;1;0,5\n", ws, {5, 5.5, 6}, {1234, 1240, 1}, {}, ""},
+      {"5,00\t1234\n5,5 1240 -1,5e1\n6;1;0,5\n", commas, {5, 5.5, 6}, {1234, 1240, 1}, {}, ""},
+      {"h,a\nx: 1,5\n1,5;2,5;3\n2 3 4\n", commas, {1.5, 2}, {2.5, 3}, Values{3, 4}, ""},
+      {"10,100,3\n10.5,100,3\n", commas, {10, 10.5}, {100, 100}, Values{3, 3}, ""},
+      {"10.5, 100\n11,100\n", commas, {10.5, 11}, {100, 100}, {}, ""},
+      {"10.5,100\n5,00,1\n", ws, {}, {}, {}, ""},  // commas separate nothing in xy
+      {"5,00,1234\n", commas, {}, {}, {}, unclear + "\"5,00,1234\""},
+      {"5,00,1234\n5,5 1\n", commas, {}, {}, {}, unclear + "\"5,00,1234\""},
+      {"5.0\t1,5\n", ws, {}, {}, {}, mixed + "\"5.0\t1,5\""},
+      {"5,0, 100\n", commas, {}, {}, {}, mixed + "\"5,0, 100\""},
+      {"5.0 100\n5,5 100\n", ws, {}, {}, {}, mixed + "\"5,5 100\""},
+      {"5,5 100\n5.0 100\n", ws, {}, {}, {}, mixed + "\"5.0 100\""},
+      {"10.5,100\n5,5 100\n", commas, {}, {}, {}, mixed + "\"5,5 100\""},
+      {"5,5 100\n10,100\n", commas, {}, {}, {}, mixed + "\"10,100\""},
+      {"1 2 3\n4 5 6\n7 8", ws, {}, {}, {}, cut},
+      {"1,2,3\n4,5,6\n7,8,x\n", commas, {}, {}, {}, cut},
+      {"1 2 3\n4 5\n7 8 9\n", ws, {1, 4, 7}, {2, 5, 8}, {}, ""},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t chunk : {std::size_t{3}, c.text.size()}) {
+      SCOPED_TRACE(c.text + " in chunks of " + std::to_string(chunk));
+      ChunkedSource source(c.text, chunk);
+      Input input(source);
+      const auto got = read_columns(input, c.separators, row_columns, RowRules::checked);
+      if (!c.error.empty()) {
+        ASSERT_FALSE(got.ok());
+        EXPECT_EQ(got.error().message(), c.error);
+        continue;
+      }
+      ASSERT_TRUE(got.ok()) << got.error().message();
+      EXPECT_EQ(got.value().x, c.x);
+      EXPECT_EQ(got.value().y, c.y);
+      EXPECT_EQ(got.value().e, c.e);
+    }
+  }
+}
+
+// Rows of plain numbers go the fast way under every scan's rules, and give what morvex gives.
+TEST(ColumnReader, CheckedPlainRowsMatchTheFirstPattern) {
+  for (const auto separators : {Separators::white_space, Separators::white_space_and_comma}) {
+    const std::string comma = separators == Separators::white_space ? " " : ",";
+    std::string text = "angle" + comma + "count\n";
+    for (int i = 0; i < 5000; ++i) {
+      text += std::to_string(i) + ".25" + comma + std::to_string(3 * i) + comma +
+              (i % 7 ? "1\n" : " 1\n");
+    }
+    ChunkedSource plain(text, 4096), checked(text, 4096);
+    Input plain_input(plain), checked_input(checked);
+    const auto want = read_columns(plain_input, separators, row_columns);
+    const auto got = read_columns(checked_input, separators, row_columns, RowRules::checked);
+    ASSERT_TRUE(got.ok()) << got.error().message();
+    EXPECT_EQ(got.value().x, want.value().x);
+    EXPECT_EQ(got.value().y, want.value().y);
+    EXPECT_EQ(got.value().e, want.value().e);
+  }
+}
+
 TEST(ColumnReader, InvalidUtf8AmongPlainRowsFails) {
   ChunkedSource source("1 2\n1 2 \xFF\n" + std::string(40, ' ') + "\n", 1024);
   Input input(source);

@@ -50,7 +50,33 @@ def test_header_keys_of_real_files(realdata):
     assert (eva.meta["anode"], eva.scans[0].meta["time_per_step_s"]) == ("Cu", 96.0)
     csv = morvexio.read(str(realdata / "csv/210520step1_30min.csv"))
     assert csv.meta["wavelength_kalpha2"] == 1.544426
-    assert csv.scans[0].meta["scan_axis"] == "Gonio"
+    assert (csv.scans[0].meta["scan_axis"], csv.scans[0].meta["x_axis"]) == ("Gonio", "2Theta")
+    assert ras.scans[0].meta["x_axis"] == "2Theta"
+    # 4.066e-11 m as the decimal it states, not 4.066e-11 * 1e10
+    assert morvexio.read(realdata / "xy_headers/dioptas__CeO2_Pilatus1M.xy").meta[
+        "wavelength"] == 0.4066
+
+
+CIF_RANGE = (b"data_x\n_audit_creation_date  Oct 23 13:47:26 # GSAS2CIF\n"
+             b"_pd_meas_2theta_range_min 1  _pd_meas_2theta_range_inc 0.5\n"
+             b"_pd_meas_2theta_range_max 2.2\nloop_\n_pd_meas_counts_total\n4 5 6\n")
+
+
+@pytest.mark.parametrize("data, name, x, y, meta", [
+    (b"5,00\t1234\n5,5;1240\n", "a.xy", [5.0, 5.5], [1234, 1240], {}),
+    (b"5,00\t1234\n5,5;1240\n", "a.csv", [5.0, 5.5], [1234, 1240], {}),
+    (b"t\nQ (nm^-1)\ny\n2\n2., 5.9e-2\n3., 6\n", "a.chi", [2.0, 3.0], [0.059, 6],
+     {"x_axis": "Q", "x_unit": "nm^-1"}),
+    (CIF_RANGE, "a.cif", [1.0, 1.5, 2.0], [4, 5, 6],  # max within half a step
+     {"header": {"_audit_creation_date": "Oct 23 13:47:26", "_pd_meas_2theta_range_min": "1",
+                 "_pd_meas_2theta_range_inc": "0.5", "_pd_meas_2theta_range_max": "2.2"}}),
+    (b"_DRIVE='OMEGA'\n_START=1\n_STEPSIZE=1\n_COUNTS\n7\n", "a.uxd", [1.0], [7],
+     {"x_axis": "Omega", "x_unit": "deg"}),
+])
+def test_rows_and_axes_as_their_writers_meant_them(data, name, x, y, meta):
+    scan = morvexio.read_bytes(data, name).scans[0]
+    assert (scan.x.tolist(), scan.y.tolist()) == (x, y)
+    assert {key: scan.meta[key] for key in meta} == meta
 
 
 @pytest.mark.parametrize("data, name, message", [
@@ -63,6 +89,11 @@ def test_header_keys_of_real_files(realdata):
      "CPI scan has fewer points than its start, end and step state (cut file?)"),
     (b"title\nx\ny\n3\n1 2\n", "a.chi",
      "chi file has fewer points than its header states (cut file?)"),
+    (b"t\nx\ny\n1\n1,5 5\n", "a.chi", "Invalid chi data row"),  # a comma inside a number
+    (b"1 2 3\n4 5 6\n7 8", "a.xye",
+     "Column file's last row (point 3) has no uncertainty, every row before it has one (cut file?)"),
+    (CIF_RANGE.replace(b"2.2", b"2.3"), "a.cif",
+     "pdCIF: block x: the 2theta range does not fit its 3 points"),
 ])
 def test_cut_files_are_refused(data, name, message):
     with pytest.raises(morvexio.FormatError) as info:
