@@ -27,7 +27,7 @@ struct AxisWord {
 
 // The words real files use, folded. Every coupled or detector scan moves 2θ, whose positions
 // the readers give as x; a rocking curve moves ω alone.
-constexpr std::array<AxisWord, 31> axis_words = {{
+constexpr std::array<AxisWord, 34> axis_words = {{
     {"2theta", "2Theta"},         {"twotheta", "2Theta"},
     {"2th", "2Theta"},            {"2thdeg", "2Theta"},
     {"tt", "2Theta"},             {"2thetatheta", "2Theta"},
@@ -43,7 +43,8 @@ constexpr std::array<AxisWord, 31> axis_words = {{
     {"tof", "TOF"},               {"timeofflight", "TOF"},
     {"q", "Q"},                   {"d", "d"},
     {"dspacing", "d"},            {"energy", "Energy"},
-    {"psi", "Psi"},
+    {"psi", "Psi"},               {"coupledtwothetatheta", "2Theta"},
+    {"coupledtwothetaomega", "2Theta"}, {"detector", "2Theta"},
 }};
 
 }  // namespace

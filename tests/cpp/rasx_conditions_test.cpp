@@ -7,6 +7,7 @@
 
 #include "core/byte_source.hpp"
 #include "dispatch/dispatch.hpp"
+#include "realdata.hpp"
 
 namespace {
 
@@ -63,6 +64,7 @@ TEST(RasxConditions, BrokenDocumentIsAnError) {
 
 // Every profile keeps its third column as attenuation; the one pattern stays two columns.
 TEST(RasxConditions, RealArchives) {
+  MORVEX_SKIP_WITHOUT_REALDATA();
   const std::string file = MORVEX_REALDATA_DIR "/rasx/TwoTheta_scan_powder.rasx";
   const auto measured = morvex::measure_path(file);
   ASSERT_TRUE(measured.ok());
