@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/axis.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "xml/attributes.hpp"
@@ -47,6 +48,16 @@ struct Field {
   std::string name;  // FieldName, or AxisId where it has none
   std::size_t column = 0;
 };
+
+// x_axis is the kind of the x axis's VisibleName (else its FieldName); the file's word stays
+// under the scan's header where the kind spells it otherwise ("TwoTheta" is "2Theta").
+void set_x_axis(const AxisInfo* info, const Field& x, MetaTable& meta) {
+  const bool visible = info && !info->visible_name.empty();
+  const std::string& word = visible ? info->visible_name : x.name;
+  std::string kind = axis_kind(word);
+  if (kind != word) meta.table("header").set(visible ? "VisibleName" : "FieldName", word);
+  meta.set("x_axis", std::move(kind));
+}
 
 struct Attributes {
   std::vector<std::pair<std::string, std::string>> values;
@@ -300,7 +311,7 @@ class RangeReader {
     scan.y = column(*counts_column_);
     scan.meta = std::move(meta_);
     const AxisInfo* info = axis_info(x->name);
-    scan.meta.set("x_axis", info && !info->visible_name.empty() ? info->visible_name : x->name);
+    set_x_axis(info, *x, scan.meta);
     if (info && !info->unit.empty()) {
       scan.meta.set("x_unit", info->unit == "°" ? std::string("deg") : info->unit);
     }

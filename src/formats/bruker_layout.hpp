@@ -33,6 +33,10 @@ constexpr std::size_t data = 152;  // the range header's size; intensities follo
 
 namespace version2 {                    // "RAW2"
 constexpr std::size_t range_count = 4;  // u16
+constexpr std::size_t sample_name = 8;  // 32 characters
+constexpr std::size_t sample_name_size = 32;
+constexpr std::size_t comment = 40;  // 128 characters
+constexpr std::size_t comment_size = 128;
 constexpr std::size_t date_time = 168;  // 20 characters, "DD-MM-YYYYhh:mm"
 constexpr std::size_t date_time_size = 20;
 constexpr std::size_t anode = 188;  // 2 characters
@@ -40,6 +44,7 @@ constexpr std::size_t anode_size = 2;
 constexpr std::size_t kalpha1 = 190;  // f32
 constexpr std::size_t kalpha2 = 194;  // f32
 constexpr std::size_t ratio = 198;    // f32
+constexpr std::size_t kbeta = 206;    // f32, after a single left zero
 constexpr std::size_t first_range = 256;
 constexpr std::size_t header_length = 0;       // u16, intensities start this far into the range
 constexpr std::size_t min_header_length = 48;  // exclusive: the fields below lie inside

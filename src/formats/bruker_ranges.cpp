@@ -3,15 +3,15 @@
 #include "formats/bruker_ranges.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include "core/axis.hpp"
 #include "core/little_endian.hpp"
-#include "core/number.hpp"
+#include "core/number_text.hpp"
 #include "formats/bruker_layout.hpp"
 
 namespace morvex {
@@ -52,14 +52,12 @@ void set_table(MetaTable& meta, std::string_view key, MetaTable table) {
   if (!table.empty()) meta.set(key, std::move(table));
 }
 
-// A single as the shortest decimal that reads back to it: 1.5406f is reported as 1.5406, not
-// as the double 1.5405999422073364 that it also is.
+// A single the header states, as the shortest decimal that reads back to it (1.5406, not
+// 1.5405999422073364).
 std::optional<double> single_at(std::string_view input, std::uint64_t offset) {
   const auto value = read_le<float>(input, offset);
   if (!value || !std::isfinite(*value)) return std::nullopt;
-  char digits[32];
-  const auto written = std::to_chars(std::begin(digits), std::end(digits), *value);
-  return parse_double(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+  return single_as_decimal(*value);
 }
 
 std::optional<double> double_at(std::string_view input, std::uint64_t offset) {
@@ -118,8 +116,8 @@ void set_started(MetaTable& meta, std::optional<std::string> started) {
 
 void read_version2_file(std::string_view input, MetaTable& meta) {
   using namespace version2;
+  set_text(meta, "sample_name", text_at(input, sample_name, sample_name_size));
   const std::string stamp = text_at(input, date_time, date_time_size);  // "DD-MM-YYYYhh:mm"
-  if (!stamp.empty()) meta.table("header").set("DATE_TIME_MEASURE", stamp);
   if (stamp.size() >= 10) {
     set_started(meta, iso_date_time(digits_at(stamp, 6, 4), digits_at(stamp, 3, 2),
                                     digits_at(stamp, 0, 2), std::string_view(stamp).substr(10)));
@@ -127,7 +125,12 @@ void read_version2_file(std::string_view input, MetaTable& meta) {
   set_text(meta, "anode", text_at(input, anode, anode_size));
   set_positive(meta, "wavelength_kalpha1", single_at(input, kalpha1));
   set_positive(meta, "wavelength_kalpha2", single_at(input, kalpha2));
+  set_positive(meta, "wavelength_kbeta", single_at(input, kbeta));
   set_positive(meta, "kalpha2_ratio", single_at(input, ratio));
+  MetaTable header;
+  set_text(header, "DATE_TIME_MEASURE", stamp);
+  set_text(header, "COMMENT", text_at(input, comment, comment_size));
+  set_table(meta, "header", std::move(header));
 }
 
 void read_version3_file(std::string_view input, MetaTable& meta) {
@@ -183,11 +186,12 @@ void read_version4_file(std::string_view input, std::uint64_t first_range, MetaT
   set_table(meta, "header", std::move(header));
 }
 
-// What every range states first: its axis, start and step as x is built from them.
-MetaTable axis_meta(std::string_view scan_axis, bool two_theta, const RangeLayout& layout) {
+// What every range states first: its axis, start and step as x is built from them. The
+// scan axis names the kind of x (a coupled scan's x is 2θ).
+MetaTable axis_meta(std::string_view scan_axis, const RangeLayout& layout) {
   MetaTable meta;
-  meta.set("scan_axis", std::string(scan_axis));
-  if (two_theta) meta.set("x_axis", "2Theta");
+  set_text(meta, "scan_axis", std::string(scan_axis));
+  if (!scan_axis.empty()) meta.set("x_axis", axis_kind(scan_axis));
   meta.set("x_unit", "deg");
   meta.set("start", layout.start);
   meta.set("step", layout.step);
@@ -196,7 +200,7 @@ MetaTable axis_meta(std::string_view scan_axis, bool two_theta, const RangeLayou
 
 MetaTable version1_meta(std::string_view input, std::uint64_t at, const RangeLayout& layout) {
   using namespace version1;
-  MetaTable meta = axis_meta("2Theta", true, layout);
+  MetaTable meta = axis_meta("2Theta", layout);
   set_positive(meta, "time_per_step_s", single_at(input, at + time_per_step));
   set_positive(meta, "wavelength_kalpha1", single_at(input, at + kalpha1));
   set_positive(meta, "wavelength_kalpha2", single_at(input, at + kalpha2));
@@ -212,14 +216,14 @@ MetaTable version1_meta(std::string_view input, std::uint64_t at, const RangeLay
 }
 
 MetaTable version2_meta(std::string_view input, std::uint64_t at, const RangeLayout& layout) {
-  MetaTable meta = axis_meta("2Theta", true, layout);
+  MetaTable meta = axis_meta("2Theta", layout);
   set_positive(meta, "time_per_step_s", single_at(input, at + version2::time_per_step));
   return meta;
 }
 
 MetaTable version3_meta(std::string_view input, std::uint64_t at, const RangeLayout& layout) {
   using namespace version3;
-  MetaTable meta = axis_meta("2Theta", true, layout);
+  MetaTable meta = axis_meta("2Theta", layout);
   set_positive(meta, "time_per_step_s", single_at(input, at + time_per_step));
   set_positive(meta, "wavelength", double_at(input, at + used_wavelength));
   const auto kilovolts = read_le<std::uint32_t>(input, at + voltage);
@@ -258,17 +262,15 @@ void read_version4_drives(std::string_view input, std::uint64_t first, std::uint
 MetaTable version4_meta(std::string_view input, std::uint64_t at, const RangeLayout& layout) {
   using namespace version4;
   const std::string type = text_at(input, at + scan_type, scan_type_size);
-  // The two coupled scans drive 2-theta from the range's start; what x is for other types
-  // the header does not say.
-  const bool coupled = type == "Locked Coupled" || type == "Unlocked Coupled";
-  MetaTable meta = axis_meta(type, coupled, layout);
+  MetaTable meta = axis_meta(type, layout);
   set_positive(meta, "time_per_step_s", single_at(input, at + time_per_step));
   set_positive(meta, "wavelength", double_at(input, at + used_wavelength));
   set_positive(meta, "voltage_kv", single_at(input, at + voltage));
   set_positive(meta, "current_ma", single_at(input, at + current));
   MetaTable axes;
-  read_version4_drives(input, at + range_header_size, layout.data_offset, coupled ? "2Theta" : "",
-                       axes);
+  // The drive of x starts where the range does.
+  read_version4_drives(input, at + range_header_size, layout.data_offset,
+                       type.empty() ? std::string() : axis_kind(type), axes);
   set_table(meta, "axes", std::move(axes));
   return meta;
 }

@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
+#include "core/number_text.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -43,6 +45,8 @@ constexpr double min_ratio = 1e-3;
 // The stated end must lie this close (in steps) to a point: a float32 end written as a
 // double is off by a few millionths of a step.
 constexpr double end_tolerance = 1e-3;
+// WinFit writes one word after the last point; PC-APD writes none.
+constexpr std::size_t max_trailing_words = 1;
 
 Failure<ParseError> failure(const std::string& text) {
   return parse_failure("Philips RD: " + text);
@@ -55,13 +59,22 @@ void set_name(MetaTable& meta, std::string_view key, std::string_view bytes, std
   if (code && *code < N) meta.set(key, std::string(names[*code]));
 }
 
+// A double field. Converters (WinFit) widen the float32 they hold, so a double that is a
+// float32 is reported as that float32's shortest decimal: 1.5406, not 1.5405999422073364.
+std::optional<double> stated_double(std::string_view bytes, std::size_t offset) {
+  const auto value = read_le<double>(bytes, offset);
+  if (!value) return std::nullopt;
+  const auto single = static_cast<float>(*value);
+  return static_cast<double>(single) == *value ? single_as_decimal(single) : *value;
+}
+
 void read_header(std::string_view bytes, MetaTable& meta) {
   for (const auto& [key, offset] : {std::pair{"wavelength_kalpha1", kalpha1_offset},
                                     std::pair{"wavelength_kalpha2", kalpha2_offset}}) {
-    const auto value = read_le<double>(bytes, offset);
+    const auto value = stated_double(bytes, offset);
     if (value && *value >= min_wavelength && *value <= max_wavelength) meta.set(key, *value);
   }
-  if (const auto ratio = read_le<double>(bytes, ratio_offset);
+  if (const auto ratio = stated_double(bytes, ratio_offset);
       ratio && *ratio >= min_ratio && *ratio <= 1) {
     meta.set("kalpha2_ratio", *ratio);
   }
@@ -69,12 +82,13 @@ void read_header(std::string_view bytes, MetaTable& meta) {
   if (const auto sample = read_text_field(bytes, sample_offset, sample_size)) {
     set_header_text(meta, "sample_name", *sample);
   }
-  MetaTable& header = meta.table("header");
+  MetaTable header;
   set_name(header, "diffractor type", bytes, diffractor_offset, diffractor_names);
   set_name(header, "focus type", bytes, focus_offset, focus_names);
   if (const auto name = read_text_field(bytes, file_name_offset, file_name_size)) {
     set_header_text(header, "file name", *name);
   }
+  if (!header.empty()) meta.set("header", std::move(header));
 }
 
 // Packed counts: the square of the stored value over 100, in whole counts.
@@ -105,18 +119,18 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
       std::fabs(steps - std::round(steps)) > end_tolerance || steps >= 1e9) {
     return failure("start, end and step do not make an even axis");
   }
-  const auto stated = static_cast<std::size_t>(std::round(steps)) + 1;
-  // The file may hold one point less than its header states, or one word more (WinFit adds a
-  // trailing word); anything else is a cut file or a layout of another kind.
+  // The stated end is the last point's position: a PC-APD file holds exactly these points,
+  // and a WinFit file's points match its UXD export up to that end. Fewer is a cut file.
+  const std::size_t count = static_cast<std::size_t>(std::round(steps)) + 1;
   const std::size_t data_bytes = bytes.size() - data_offset;
-  std::size_t count = stated;
-  if (data_bytes == (stated - 1) * count_size) {
-    count = stated - 1;
-  } else if (data_bytes != stated * count_size && data_bytes != (stated + 1) * count_size) {
-    return failure("the header states " + std::to_string(stated) + " points, the data holds " +
+  if (data_bytes < count * count_size) {
+    return failure("the header states " + std::to_string(count) + " points, the data holds " +
+                   std::to_string(data_bytes / count_size) + " (a cut file)");
+  }
+  if (data_bytes - count * count_size > max_trailing_words * count_size) {
+    return failure("the header states " + std::to_string(count) + " points, the data holds " +
                    std::to_string(data_bytes) + " bytes");
   }
-  if (count == 0) return failure("the data holds no point");
   read_header(bytes, sink.meta());
   Scan scan;
   scan.y.reserve(count);
@@ -124,6 +138,8 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
     scan.y.push_back(unpack_count(load_le<std::uint16_t>(bytes.data() + data_offset + 2 * k)));
   }
   scan.x = linear_axis(count, *start, *step);
+  // PC-APD scans give their positions in 2θ.
+  scan.meta.set("x_axis", axis_kind("2Theta"));
   scan.meta.set("x_unit", "deg");
   scan.meta.set("start", *start);
   scan.meta.set("step", *step);

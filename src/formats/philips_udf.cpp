@@ -227,6 +227,8 @@ ReadStatus read_philips_udf(Input& input, ScanSink& sink) {
   Scan scan;
   scan.x = linear_axis(count, *header.start, *header.step);
   scan.y = std::move(counts).value();
+  // DataAngleRange is the 2θ range, as in the RD files of the same software.
+  scan.meta.set("x_axis", axis_kind("2Theta"));
   scan.meta.set("x_unit", "deg");
   scan.meta.set("start", *header.start);
   scan.meta.set("step", *header.step);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/axis.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "xml/attributes.hpp"
@@ -139,6 +140,16 @@ class ConditionsReader {
     if (stated && *stated == unit) put_number(meta, key, generator_, name);
   }
 
+  // A step scan states its counting time per step as its speed, in seconds; a continuous
+  // scan states a speed in deg/min instead, which Speed and SpeedUnit keep.
+  void put_step_time(MetaTable& scan) const {
+    const std::string* unit = field(scan_, "SpeedUnit");
+    if (!unit || (*unit != "s" && *unit != "sec")) return;
+    const std::string* speed = field(scan_, "Speed");
+    const auto seconds = speed ? parse_double(*speed) : std::nullopt;
+    if (seconds && *seconds > 0.0) scan.set("time_per_step_s", *seconds);
+  }
+
   Result<RasxConditions, LoadError> finish() {
     RasxConditions conditions;
     MetaTable& measurement = conditions.measurement;
@@ -172,17 +183,20 @@ class ConditionsReader {
     MetaTable& scan = conditions.scan;
     if (const std::string* axis = field(scan_, "AxisName")) {
       scan.set("scan_axis", *axis);
-      scan.set("x_axis", *axis);
+      scan.set("x_axis", axis_kind(*axis));
     }
     if (const std::string* unit = field(scan_, "PositionUnit")) scan.set("x_unit", *unit);
     put_number(scan, "start", scan_, "Start");
     put_number(scan, "step", scan_, "Step");
+    put_step_time(scan);
     if (const std::string* mode = field(scan_, "Mode")) scan.set("mode", *mode);
     if (const std::string* started = field(scan_, "StartTime")) scan.set("started", *started);
     if (!axes_.empty()) scan.set("axes", std::move(axes_));
     MetaTable scan_header;
     for (const auto& [key, value] : scan_) {
-      const bool taken = key == "AxisName" || key == "PositionUnit" || key == "Mode" ||
+      // The file's own axis word stays where the kind of axis spells it otherwise.
+      const bool taken = (key == "AxisName" && axis_kind(value) == value) ||
+                         key == "PositionUnit" || key == "Mode" ||
                          key == "StartTime" || (key == "Start" && scan.find("start")) ||
                          (key == "Step" && scan.find("step"));
       if (!taken) scan_header.set(key, value);

@@ -9,6 +9,7 @@
 #include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/little_endian.hpp"
+#include "core/number_text.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
@@ -53,10 +54,18 @@ Failure<ParseError> failure(const std::string& text) {
   return parse_failure("STOE RAW: " + text);
 }
 
+// The float32 that x is built from.
 std::optional<double> read_single(std::string_view bytes, std::size_t offset) {
   const auto value = read_le<float>(bytes, offset);
   if (!value || !std::isfinite(*value)) return std::nullopt;
   return static_cast<double>(*value);
+}
+
+// A float32 the file states, as its shortest decimal: 1.5406, not 1.5405999422073364.
+std::optional<double> stated_single(std::string_view bytes, std::size_t offset) {
+  const auto value = read_le<float>(bytes, offset);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return single_as_decimal(*value);
 }
 
 void read_file_header(std::string_view bytes, MetaTable& meta) {
@@ -73,7 +82,7 @@ void read_file_header(std::string_view bytes, MetaTable& meta) {
   for (const auto& [key, offset] : {std::pair{"wavelength_kalpha1", wavelength1_offset},
                                     std::pair{"wavelength_kalpha2", wavelength2_offset}}) {
     // Unused slots hold zero.
-    if (const auto value = read_single(bytes, offset); value && *value > 0) meta.set(key, *value);
+    if (const auto value = stated_single(bytes, offset); value && *value > 0) meta.set(key, *value);
   }
   for (const auto& [key, offset] :
        {std::pair{"voltage_kv", tube_kv_offset}, std::pair{"current_ma", tube_ma_offset}}) {
@@ -124,7 +133,7 @@ Result<Scan, LoadError> read_range(std::string_view bytes, const RangeLayout& la
 
   double factor = 1.0;
   if (version >= first_scaled_version) {
-    const auto stated = read_single(bytes, at + count_factor_offset);
+    const auto stated = stated_single(bytes, at + count_factor_offset);
     if (stated && *stated > 1) factor = *stated;
   }
   Scan scan;
@@ -136,11 +145,12 @@ Result<Scan, LoadError> read_range(std::string_view bytes, const RangeLayout& la
     scan.y.push_back(factor == 1.0 ? value : value / factor);
   }
   scan.x = linear_axis(count, *begin, *step);
-  scan.meta.set("x_axis", "2Theta");
+  // The range's begin and step are its 2θ drive's.
+  scan.meta.set("x_axis", axis_kind("2Theta"));
   scan.meta.set("x_unit", "deg");
   scan.meta.set("start", *begin);
   scan.meta.set("step", *step);
-  if (const auto time = read_single(bytes, at + step_time_offset); time && *time > 0) {
+  if (const auto time = stated_single(bytes, at + step_time_offset); time && *time > 0) {
     scan.meta.set("time_per_step_s", *time);
   }
   MetaTable& header = scan.meta.table("header");

@@ -68,7 +68,10 @@ Result<Scan, LoadError> build_xrdml_scan(XrdmlScanParts&& parts, std::vector<dou
   if (!x) return fail(std::move(x).error());
   Scan scan;
   scan.meta = std::move(parts.meta);
-  scan.meta.set("x_axis", x_axis->axis);
+  // The positions' own axis word stays where the kind of axis spells it otherwise.
+  const std::string kind = axis_kind(x_axis->axis);
+  if (kind != x_axis->axis) scan.meta.table("header").set("axis", x_axis->axis);
+  scan.meta.set("x_axis", kind);
   if (!x_axis->unit.empty()) scan.meta.set("x_unit", x_axis->unit);
   if (!x->empty()) scan.meta.set("start", x->front());
   if (x->size() > 1 && !x_axis->listed && x_axis->start && x_axis->end) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/byte_source.hpp"
@@ -19,6 +20,9 @@ std::string rd_file(double start, double end, std::size_t points) {
   bytes.replace(0, 4, "V3RD");
   const double fields[] = {0.02, start, end};
   std::memcpy(bytes.data() + 0xD6, fields, sizeof fields);
+  // Kα1 and Kα2 as a converter writes them: float32 values widened to doubles.
+  const double wavelengths[] = {1.5406f, 1.54443f};
+  std::memcpy(bytes.data() + 0x5E, wavelengths, sizeof wavelengths);
   return bytes + std::string(2 * points, '\x0A');
 }
 
@@ -47,7 +51,10 @@ TEST(MoreFormatsErrors, RefusalsNameWhatIsWrong) {
     const char* name;
     const char* message;
   } cases[] = {
-      {rd_file(1, 2, 3), "a.rd", "Philips RD: the header states 51 points, the data holds 6 bytes"},
+      {rd_file(1, 2, 50), "a.rd",
+       "Philips RD: the header states 51 points, the data holds 50 (a cut file)"},
+      {rd_file(1, 2, 53), "a.rd",
+       "Philips RD: the header states 51 points, the data holds 106 bytes"},
       {rd_file(1, 2, 51).substr(0, 200), "a.rd", "Philips RD: header truncated"},
       {"V3", "a.rd",
        "the content is none of the formats morvexio reads (a .rd name expects a Philips RD/SD "
@@ -85,11 +92,16 @@ TEST(MoreFormatsErrors, RefusalsNameWhatIsWrong) {
   }
 }
 
-TEST(MoreFormatsErrors, PhilipsDataMayHoldOnePointLessThanStated) {
-  auto rd = measure_bytes(rd_file(1, 2, 50), "a.rd");
-  ASSERT_TRUE(rd) << rd.error().message();
-  EXPECT_EQ(rd->scans.front().y.size(), 50u);
-  EXPECT_EQ(rd->scans.front().y.front(), 66049.0);  // 0x0A0A squared over 100
+// The stated end is the last point; WinFit's one trailing word is no point.
+TEST(MoreFormatsErrors, PhilipsPointsFillTheStatedRange) {
+  for (const std::size_t words : {51u, 52u}) {
+    auto rd = measure_bytes(rd_file(1, 2, words), "a.rd");
+    ASSERT_TRUE(rd) << rd.error().message();
+    EXPECT_EQ(rd->scans.front().y.size(), 51u);
+    EXPECT_EQ(rd->scans.front().y.front(), 66049.0);  // 0x0A0A squared over 100
+    EXPECT_EQ(std::get<double>(*rd->meta.find("wavelength_kalpha2")), 1.54443);
+    EXPECT_EQ(std::get<std::string>(*rd->scans.front().meta.find("x_axis")), "2Theta");
+  }
   auto udf = measure_bytes(
       "SampleIdent,S,/\nDataAngleRange, 1,0, 2,0,/\n"
       "ScanStepSize, 0,5,/\nRawScan\n7, 8/\n",
@@ -102,7 +114,7 @@ Result<Scan, LoadError> brml_range(const std::string& rows, const std::string& v
                                    bool closed = true) {
   const std::string document =
       "<RawData><DataRoutes><DataRoute><ScanInformation><ScanAxes><ScanAxisInfo "
-      "AxisId=\"TwoTheta\" VisibleName=\"2Theta\"/></ScanAxes></ScanInformation>" +
+      "AxisId=\"TwoTheta\"/></ScanAxes></ScanInformation>" +
       rows + "<DataViews>" + views + "</DataViews></DataRoute></DataRoutes>" +
       (closed ? "</RawData>" : "");
   SliceSource source(document);
@@ -123,6 +135,10 @@ TEST(MoreFormatsErrors, BrmlColumnsComeFromTheDataViews) {
   ASSERT_TRUE(scan) << scan.error().message();
   EXPECT_EQ(scan->x, (std::vector<double>{10, 10.5}));
   EXPECT_EQ(scan->y, (std::vector<double>{5, 6}));
+  // x_axis is the kind of axis; the FieldName that spells it otherwise stays under the header.
+  EXPECT_EQ(std::get<std::string>(*scan->meta.find("x_axis")), "2Theta");
+  const auto& header = std::get<MetaTable>(*scan->meta.find("header"));
+  EXPECT_EQ(std::get<std::string>(*header.find("FieldName")), "TwoTheta");
   const struct {
     Result<Scan, LoadError> result;
     const char* message;

@@ -39,7 +39,8 @@ TEST(RasxConditions, KeysUnitsAndFixedAxes) {
       <Axis Name="TwoTheta" Unit="deg" Position="20" State="Scan" />
       <Axis Name="IS" Unit="" Position="1.000mm" State="Fixed" /></Axes>
     <ScanInformation><AxisName>TwoTheta</AxisName><Start>3.0000</Start><Step>0.02</Step>
-      <PositionUnit>deg</PositionUnit><Speed>12</Speed></ScanInformation>
+      <PositionUnit>deg</PositionUnit><Speed>12</Speed><SpeedUnit>sec</SpeedUnit>
+    </ScanInformation>
   </MeasurementConditions>)");
   ASSERT_TRUE(result.ok()) << result.error().message();
   const MetaTable& measurement = result.value().measurement;
@@ -51,6 +52,11 @@ TEST(RasxConditions, KeysUnitsAndFixedAxes) {
   const MetaTable& scan = result.value().scan;
   EXPECT_EQ(std::get<double>(*scan.find("start")), 3.0);
   EXPECT_EQ(std::get<std::string>(*scan.find("x_unit")), "deg");
+  EXPECT_EQ(std::get<double>(*scan.find("time_per_step_s")), 12.0);  // a step scan's time
+  // The kind of axis, and the file's own word for it under the header.
+  EXPECT_EQ(std::get<std::string>(*scan.find("x_axis")), "2Theta");
+  const auto& scan_header = std::get<MetaTable>(*scan.find("header"));
+  EXPECT_EQ(std::get<std::string>(*scan_header.find("AxisName")), "TwoTheta");
   const auto& axes = std::get<MetaTable>(*scan.find("axes"));
   EXPECT_EQ(axes.entries().size(), 1u);
   EXPECT_EQ(std::get<double>(*axes.find("Omega")), 10.5);

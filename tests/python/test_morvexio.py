@@ -4,6 +4,7 @@ import errno
 import os
 import pickle
 import signal
+import struct
 import subprocess
 import xml.etree.ElementTree as ET
 
@@ -64,6 +65,22 @@ def test_xrdml_metadata_is_what_the_document_states(realdata):
     assert scan.meta["status"] == root.find(".//{*}scan").get("status")
     assert scan.meta["time_per_step_s"] == float(text["commonCountingTime"])
     assert repr(scan) == f"<Scan 2Theta {len(scan)} points {scan.x[0]:g}..{scan.x[-1]:g} deg>"
+
+
+def test_xrdml_x_axis_is_the_kind_of_axis_and_the_word_stays_in_the_header():
+    positions = '<positions axis="2-Theta"><startPosition>1</startPosition><endPosition>2'
+    document = f"<xrdMeasurements><scan>{positions}</endPosition></positions><counts>5 6</counts>"
+    scan = morvexio.read_bytes((document + "</scan></xrdMeasurements>").encode(), "a.xrdml").scans[0]
+    assert (scan.meta["x_axis"], scan.meta["header"]) == ("2Theta", {"axis": "2-Theta"})
+
+
+def test_bruker_v2_file_header_states_sample_date_and_kbeta():
+    head = struct.pack("<4sH2x32s128s20s2s5f", b"RAW2", 1, b"ZINCITE.DAT", b"", b"19-12-199721:57",
+                       b"Cu", 1.5406, 1.5443, 0.514, 0.0, 1.3924)
+    first = struct.pack("<HH4x3f", 64, 2, 3.0, 0.02, 5.0).ljust(64, b"\0") + struct.pack("<2f", 7, 8)
+    meta = morvexio.read_bytes(head.ljust(256, b"\0") + first, "a.raw").meta
+    assert [meta[k] for k in ("sample_name", "started", "wavelength_kbeta", "kalpha2_ratio")] == [
+        "ZINCITE.DAT", "1997-12-19T21:57", 1.3924, 0.514]
 
 
 def test_mesh_scans_take_their_listed_positions_and_keep_the_fixed_axes(realdata):
