@@ -46,7 +46,7 @@ constexpr double min_ratio = 1e-3;
 // double is off by a few millionths of a step.
 constexpr double end_tolerance = 1e-3;
 // WinFit writes one word after the last point; PC-APD writes none.
-constexpr std::size_t max_trailing_words = 1;
+constexpr std::size_t max_trailing_words = 2;
 
 Failure<ParseError> failure(const std::string& text) {
   return parse_failure("Philips RD: " + text);
@@ -119,9 +119,11 @@ ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
       std::fabs(steps - std::round(steps)) > end_tolerance || steps >= 1e9) {
     return failure("start, end and step do not make an even axis");
   }
-  // The stated end is the last point's position: a PC-APD file holds exactly these points,
-  // and a WinFit file's points match its UXD export up to that end. Fewer is a cut file.
-  const std::size_t count = static_cast<std::size_t>(std::round(steps)) + 1;
+  // The stated end is exclusive: a scan stated from 4.99 to 120.01 by 0.02 holds 5,751 points,
+  // ending at 119.99, as the same measurement's UXD export shows, and the word after them
+  // decodes to nonsense (millions of counts beside neighbours near a thousand). Converters
+  // such as WinFit leave a word or two after the points; fewer words than points is a cut file.
+  const std::size_t count = static_cast<std::size_t>(std::round(steps));
   const std::size_t data_bytes = bytes.size() - data_offset;
   if (data_bytes < count * count_size) {
     return failure("the header states " + std::to_string(count) + " points, the data holds " +

@@ -51,10 +51,10 @@ TEST(MoreFormatsErrors, RefusalsNameWhatIsWrong) {
     const char* name;
     const char* message;
   } cases[] = {
-      {rd_file(1, 2, 50), "a.rd",
-       "Philips RD: the header states 51 points, the data holds 50 (a cut file)"},
+      {rd_file(1, 2, 49), "a.rd",
+       "Philips RD: the header states 50 points, the data holds 49 (a cut file)"},
       {rd_file(1, 2, 53), "a.rd",
-       "Philips RD: the header states 51 points, the data holds 106 bytes"},
+       "Philips RD: the header states 50 points, the data holds 106 bytes"},
       {rd_file(1, 2, 51).substr(0, 200), "a.rd", "Philips RD: header truncated"},
       {"V3", "a.rd",
        "the content is none of the formats morvexio reads (a .rd name expects a Philips RD/SD "
@@ -92,12 +92,13 @@ TEST(MoreFormatsErrors, RefusalsNameWhatIsWrong) {
   }
 }
 
-// The stated end is the last point; WinFit's one trailing word is no point.
+// The stated end is exclusive; the words a converter leaves after the points are no points.
 TEST(MoreFormatsErrors, PhilipsPointsFillTheStatedRange) {
-  for (const std::size_t words : {51u, 52u}) {
+  for (const std::size_t words : {50u, 51u, 52u}) {
     auto rd = measure_bytes(rd_file(1, 2, words), "a.rd");
     ASSERT_TRUE(rd) << rd.error().message();
-    EXPECT_EQ(rd->scans.front().y.size(), 51u);
+    EXPECT_EQ(rd->scans.front().y.size(), 50u);
+    EXPECT_EQ(rd->scans.front().x.back(), 1.98);
     EXPECT_EQ(rd->scans.front().y.front(), 66049.0);  // 0x0A0A squared over 100
     EXPECT_EQ(std::get<double>(*rd->meta.find("wavelength_kalpha2")), 1.54443);
     EXPECT_EQ(std::get<std::string>(*rd->scans.front().meta.find("x_axis")), "2Theta");
