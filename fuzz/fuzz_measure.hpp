@@ -1,4 +1,5 @@
-// The body of the measure_bytes targets: every scan a reader gives must be well formed.
+// The body of the measure_bytes targets: a load that succeeds gives at least one scan, and every
+// scan has points and well-formed columns.
 #pragma once
 
 #include <algorithm>
@@ -15,8 +16,9 @@ inline int measure_as(const std::uint8_t* data, std::size_t size, std::string_vi
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const MeasurementResult result = measure_bytes(bytes, filename);
   if (!result) return 0;
+  if (result.value().scans.empty()) std::abort();
   for (const Scan& scan : result.value().scans) {
-    if (scan.x.size() != scan.y.size()) std::abort();
+    if (scan.x.empty() || scan.x.size() != scan.y.size()) std::abort();
     if (scan.e && scan.e->size() != scan.x.size()) std::abort();
   }
   return 0;
