@@ -442,6 +442,23 @@ def test_out_of_memory_is_memory_error_and_leaks_nothing(tmp_path, extension, wr
     assert result["rss_growth"] < 16, result
 
 
+@pytest.mark.skipif(SANITIZED, reason="an address-space cap cannot coexist with the sanitizer")
+@pytest.mark.parametrize("name", ["big.rasx", "big.brml"])
+def test_an_archive_larger_than_memory_is_memory_error_in_morvexio(tmp_path, name):
+    path = tmp_path / name
+    with open(path, "wb") as f:  # sparse: a gibibyte that takes no disk
+        f.write(b"PK\x03\x04Experiment0/")
+        f.truncate(2**30)
+    result = run_child("""
+        import morvexio
+        with open("/proc/self/status") as f:
+            vm = next(int(line.split()[1]) for line in f if line.startswith("VmSize:")) * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (vm + 256 * 2**20, resource.RLIM_INFINITY))
+        print(json.dumps(outcome(lambda: morvexio.read(path).scans[0])))
+        """, path=str(path))
+    assert result == {"error": "MemoryError", "message": ""}
+
+
 # --- Threads ----------------------------------------------------------------------------
 
 def sample_inputs():
