@@ -1,7 +1,9 @@
 // GSAS powder data in text form: each usable BANK line gives the x axis and the data layout
 // of a bank, and the numbers up to the next BANK line are that bank's points.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 
 #include "core/head.hpp"
 #include "core/axis.hpp"
@@ -19,6 +21,7 @@ constexpr std::string_view bank_word = "BANK";
 // BANK, number, NCHAN, NREC, binning, then the coefficients: start and step come first.
 constexpr std::size_t min_header_tokens = 7;
 constexpr std::size_t points_token = 2;
+constexpr std::size_t records_token = 3;
 constexpr std::size_t binning_token = 4;
 constexpr std::size_t start_token = 5;
 constexpr std::size_t step_token = 6;
@@ -26,7 +29,7 @@ constexpr std::size_t layout_token = 9;  // after the four coefficients
 // Start and step, and FXYE positions of constant binning, are in hundredths of the x unit
 // (centidegrees of 2-theta).
 constexpr double hundredths = 100.0;
-// ALT positions are stored as 32 times the time of flight.
+// ALT positions, and the RALF coefficients, are stored as 32 times the time of flight.
 constexpr double alt_position_scale = 32.0;
 
 // STD: every number is an intensity. ESD: value and uncertainty pairs. FXYE and ALT:
@@ -36,12 +39,18 @@ enum class Layout { standard, with_errors, positions, alt_positions };
 struct BankHeader {
   std::string number;   // as the file spells it
   std::string binning;  // CONST, CONS, RALF, SLOG, ...
-  double start = 0.0;
+  double coefficients[2] = {0.0, 0.0};  // the first two, as stated
+  double start = 0.0;                   // of the axis built for banks without positions
   double step = 0.0;
   Layout layout = Layout::standard;
   double position_scale = 1.0;
-  std::optional<std::uint64_t> points;  // NCHAN: the bank holds no more points than this
+  std::optional<std::uint64_t> points;   // NCHAN: the bank holds no more points than this
+  std::optional<std::uint64_t> records;  // NREC
 };
+
+bool is_angle_binning(std::string_view binning) {
+  return binning == "CONST" || binning == "CONS";
+}
 
 // Upper case at column 0 only: indented or lower-case "bank" is title or comment text.
 bool is_bank_line(std::string_view line) {
@@ -62,15 +71,15 @@ std::optional<std::uint64_t> parse_point_count(std::string_view token) {
 // as STD, is read by the plain rule.
 void read_layout(std::span<const std::string_view> tokens, BankHeader& header) {
   header.points = parse_point_count(tokens[points_token]);
+  header.records = parse_point_count(tokens[records_token]);
   if (tokens.size() <= layout_token) return;
   const std::string_view word = tokens[layout_token];
   if (word == "ESD") {
     header.layout = Layout::with_errors;
   } else if (word == "FXYE") {
     header.layout = Layout::positions;
-    const std::string_view binning = tokens[binning_token];
     // Constant binning means centidegrees; other binnings store time of flight as it is.
-    if (binning == "CONST" || binning == "CONS") header.position_scale = hundredths;
+    if (is_angle_binning(tokens[binning_token])) header.position_scale = hundredths;
   } else if (word == "ALT") {
     header.layout = Layout::alt_positions;
     header.position_scale = alt_position_scale;
@@ -89,11 +98,43 @@ std::optional<Result<BankHeader, LoadError>> parse_bank_line(
   BankHeader header;
   header.number = std::string(tokens[1]);
   header.binning = std::string(tokens[binning_token]);
+  header.coefficients[0] = *start;
+  header.coefficients[1] = *step;
   header.start = *start / hundredths;
   header.step = *step / hundredths;
   read_layout(tokens, header);
   return header;
 }
+
+// The lines of the file, numbered from its first, each known to end in a line break or not:
+// a cut file stops in a last line without one.
+class NumberedLines {
+ public:
+  NumberedLines(Input& input, std::uint64_t lines_before)
+      : input_(input), reader_(input), number_(lines_before) {}
+
+  std::optional<std::string_view> next_line() {
+    start_ = input_.offset();
+    const auto line = reader_.next_line();
+    if (!line) return line;
+    ++number_;
+    // The reader consumes a line's break with it, and keeps the "\r" of a line without one.
+    terminated_ = input_.offset() - start_ > line->size();
+    return line;
+  }
+  std::uint64_t number() const { return number_; }
+  std::uint64_t start() const { return start_; }  // the line's offset in the input
+  bool terminated() const { return terminated_; }
+  bool failed() const { return reader_.failed(); }
+  IoError take_error() { return reader_.take_error(); }
+
+ private:
+  Input& input_;
+  LineReader reader_;
+  std::uint64_t number_;
+  std::uint64_t start_ = 0;
+  bool terminated_ = true;
+};
 
 // The first line of a GSAS file is its title.
 void note_title(std::string_view line, MetaTable& meta) {
@@ -102,7 +143,7 @@ void note_title(std::string_view line, MetaTable& meta) {
 }
 
 // The first usable header from here on; none where the lines end first.
-Result<std::optional<BankHeader>, LoadError> next_header(LineReader& lines,
+Result<std::optional<BankHeader>, LoadError> next_header(NumberedLines& lines,
                                                          std::vector<std::string_view>& tokens,
                                                          MetaTable* title_meta) {
   while (const auto line = lines.next_line()) {
@@ -122,29 +163,40 @@ Result<std::optional<BankHeader>, LoadError> next_header(LineReader& lines,
 }
 
 // GSAS writes data records in fixed columns, and wide numbers may touch their neighbours, so
-// a line with the shape of a record is read by its columns. STD: 8-column fields of a
-// 2-column counter and a 6-column intensity. ESD: 8-column fields. ALT: 8, 7 and 5 columns
-// for position, intensity and uncertainty. FXYE is free-form.
+// a line with the shape of a record is read by its columns. STD: 8-column fields, each a
+// 2-column counter and a 6-column intensity or the intensity alone. ESD: 8-column fields.
+// ALT: 8, 7 and 5 columns for position, intensity and uncertainty. FXYE is free-form. A full
+// record is 80 columns: ten 8-column fields or four ALT triples.
 struct RecordShape {
   std::span<const std::size_t> widths;  // repeated from the start of each line
   std::size_t counter_width = 0;
 };
-constexpr std::size_t eight_columns[] = {8};
+constexpr std::size_t field_columns = 8;
+constexpr std::size_t eight_columns[] = {field_columns};
+constexpr std::size_t pair_columns[] = {field_columns, field_columns};
 constexpr std::size_t alt_columns[] = {8, 7, 5};
 constexpr std::size_t counter_columns = 2;
+constexpr std::size_t record_columns = 80;
+constexpr RecordShape standard_shapes[] = {{eight_columns, counter_columns}};
+constexpr RecordShape error_shapes[] = {{pair_columns, 0}};
+constexpr RecordShape alt_shapes[] = {{alt_columns, 0}};
+// STD records without counters are split at white space, to the same numbers where no fields
+// touch, and much faster: their shape is checked only where it decides something.
+constexpr RecordShape plain_shape = {eight_columns, 0};
 
-std::optional<RecordShape> record_shape(Layout layout) {
+// The shapes of the records read by their columns.
+std::span<const RecordShape> record_shapes(Layout layout) {
   switch (layout) {
     case Layout::standard:
-      return RecordShape{eight_columns, counter_columns};
+      return standard_shapes;
     case Layout::with_errors:
-      return RecordShape{eight_columns, 0};
+      return error_shapes;
     case Layout::alt_positions:
-      return RecordShape{alt_columns, 0};
+      return alt_shapes;
     case Layout::positions:
-      return std::nullopt;
+      return {};
   }
-  return std::nullopt;
+  return {};
 }
 
 std::size_t next_field(const RecordShape& shape, std::size_t field) {
@@ -167,15 +219,15 @@ bool is_counter(std::string_view columns, bool& counted) {
   return true;
 }
 
-// Fills `values` from a line with the shape of a record: it ends on a field boundary once
-// trailing white space is removed, each field ends in a non-blank column and holds one
-// number, and an STD line has at least one counter. False for any other line.
+// Fills `values` from a line with the shape of a record: the line, without trailing white
+// space, ends with a whole point (pair, triple), each field ends in a non-blank column and
+// holds one number, and a counted STD line has at least one counter, any other line a field
+// that opens with a blank (a line of digits alone is one long number). False for any other
+// line.
 bool read_record(std::string_view line, const RecordShape& shape, std::vector<double>& values) {
-  line = trim_trailing_white_space(line);
   if (line.empty()) return false;
-
-  // The shape first, so that free-form lines cost no number parsing here. An STD record has
-  // a counter, with a digit in its field's second column: most free-form lines have none.
+  // The shape first, so that free-form lines cost no number parsing here. A counted record
+  // has a counter, with a digit in its field's second column: most free-form lines have none.
   if (shape.counter_width) {
     bool digit_in_second_column = false;
     for (std::size_t at = 1; at < line.size(); at += shape.widths[0]) {
@@ -184,27 +236,30 @@ bool read_record(std::string_view line, const RecordShape& shape, std::vector<do
     if (!digit_in_second_column) return false;
   }
   bool counted = false;
+  bool aligned = false;
   std::size_t field = 0;  // in shape.widths, counted round without a division per field
   for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
     const std::size_t width = shape.widths[field];
     if (line.size() - at < width || is_blank(line[at + width - 1])) return false;
+    aligned |= is_blank(line[at]);
     if (shape.counter_width && !is_counter(line.substr(at, shape.counter_width), counted)) {
       return false;
     }
     at += width;
   }
-  if (shape.counter_width && !counted) return false;
+  if (field != 0 || !(shape.counter_width ? counted : aligned)) return false;
 
   values.clear();
   field = 0;
   for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
-    const std::size_t width = shape.widths[field];
-    const std::string_view number =
-        line.substr(at + shape.counter_width, width - shape.counter_width);
-    const auto value = parse_double(trim_white_space(number), line.data());
+    const std::size_t end = at + shape.widths[field];
+    // Fields end in a non-blank column; other white space than blanks fails the number.
+    std::size_t first = at + shape.counter_width;
+    while (is_blank(line[first])) ++first;
+    const auto value = parse_double(line.substr(first, end - first), line.data());
     if (!value) return false;
     values.push_back(*value);
-    at += width;
+    at = end;
   }
   return true;
 }
@@ -237,12 +292,18 @@ class BankColumns {
     if (width_ > 2) reserve_room(x_, room);
   }
 
-  void add(double value) {
+  // Inlined into the token loop, which is the most of a bank's time: intensities alone there.
+  [[gnu::always_inline]] void add(double value) {
+    ++offered_;
     if (full_) return;
+    if (header_.layout != Layout::standard) return add_to_point(value);
+    y_.push_back(value);
+    full_ = header_.points && y_.size() == *header_.points;
+  }
+
+  void add_to_point(double value) {
     switch (header_.layout) {
-      case Layout::standard:
-        y_.push_back(value);
-        full_ = header_.points && y_.size() == *header_.points;
+      case Layout::standard:  // add() keeps intensities alone itself
         return;
       case Layout::with_errors:
         (place_ == 0 ? y_ : e_).push_back(value);
@@ -261,6 +322,9 @@ class BankColumns {
       full_ = header_.points && e_.size() == *header_.points;
     }
   }
+
+  // Every number added, kept or not.
+  std::size_t offered() const { return offered_; }
 
   Scan finish() && {
     Scan scan;
@@ -287,83 +351,196 @@ class BankColumns {
   const BankHeader& header_;
   std::size_t width_;
   std::size_t place_ = 0;
+  std::size_t offered_ = 0;
   bool full_ = false;  // NCHAN points read: the rest is padding (zeros filling the record)
   std::vector<double> x_, y_, e_;
+};
+
+// A line kept past the next: records fit in place, and a copy of so few bytes costs far less
+// than a string's assignment, which counts in a bank of short lines.
+class LineCopy {
+ public:
+  void assign(std::string_view line) {
+    size_ = line.size();
+    if (size_ <= short_.size()) {
+      std::memcpy(short_.data(), line.data(), size_);
+    } else {
+      long_.assign(line);
+    }
+  }
+  std::string_view view() const {
+    return size_ <= short_.size() ? std::string_view(short_.data(), size_) : long_;
+  }
+
+ private:
+  std::array<char, 2 * record_columns> short_;
+  std::string long_;
+  std::size_t size_ = 0;
+};
+
+// Reused from line to line.
+struct LineBuffers {
+  std::vector<std::string_view> tokens;
+  std::vector<double> record;
+  LineCopy last_line;  // the last line of numbers, where its shape is still to be checked
 };
 
 struct Bank {
   Scan scan;
   bool ended_by_bank_line = false;
+  // Whether some line was read by its columns: such a bank must not end inside a record.
+  bool fixed_columns = false;
   // The header of the bank that follows, where the BANK line that ended this one gives one.
   std::optional<Result<BankHeader, LoadError>> next;
 };
 
+// The last line of a bank that held a number, and where its numbers stop.
+struct LastData {
+  std::uint64_t number = 0;
+  std::uint64_t end = 0;  // offset in the input
+  std::size_t columns = 0;
+  bool record = false;
+  bool terminated = true;
+  bool deferred = false;  // a plain STD line, whose shape is checked once it is known last
+};
+
+// A bank of records ends with a whole one: a record, and a full one where the file stops
+// without a line break after it. Otherwise the file was cut inside a record, and the numbers
+// left of the cut are no record's, so the bank is refused rather than split at blanks.
+std::optional<LoadError> check_bank_end(const BankHeader& header, const Bank& bank,
+                                        const std::optional<LastData>& last) {
+  if (!bank.fixed_columns || !last) return std::nullopt;
+  if (last->record && (last->terminated || last->columns >= record_columns)) return std::nullopt;
+  return LoadError(ParseError{"GSAS bank " + header.number + " is cut inside a record at line " +
+                                  std::to_string(last->number) + ", after column " +
+                                  std::to_string(last->columns),
+                              last->end});
+}
+
+// Reads a line of a bank into `columns`; true where it is a record read by its columns.
+// White space splits any other line. `numbers`: whether the line held one.
+bool read_line(std::string_view line, std::span<const RecordShape> shapes, BankColumns& columns,
+               LineBuffers& buffers, bool& numbers) {
+  for (const RecordShape& shape : shapes) {
+    if (read_record(line, shape, buffers.record)) {
+      for (const double value : buffers.record) columns.add(value);
+      numbers = true;
+      return true;
+    }
+  }
+  // A batch of tokens at a time: a bank may be one line of millions of numbers.
+  const std::size_t before = columns.offered();
+  for_each_white_space_token(line, buffers.tokens, [&columns, &line](std::string_view token) {
+    if (const auto value = parse_double(token, line.data())) columns.add(*value);
+  });
+  numbers = columns.offered() != before;
+  return false;
+}
+
 // Words among the numbers are skipped. The next BANK line ends the bank.
-Result<Bank, LoadError> read_bank(Input& input, LineReader& lines, const BankHeader& header,
-                                  std::vector<std::string_view>& tokens) {
+Result<Bank, LoadError> read_bank(Input& input, NumberedLines& lines, const BankHeader& header,
+                                  LineBuffers& buffers) {
   BankColumns columns(header, input.remaining_size());
-  const auto shape = record_shape(header.layout);
-  std::vector<double> record;
+  const auto shapes = record_shapes(header.layout);
+  const bool may_be_plain = header.layout == Layout::standard;
+  std::optional<LastData> last;
   Bank bank;
   while (const auto line = lines.next_line()) {
     if (is_bank_line(*line)) {
       bank.ended_by_bank_line = true;
-      bank.next = parse_bank_line(*line, tokens);
+      bank.next = parse_bank_line(*line, buffers.tokens);
       break;
     }
-    if (shape && read_record(*line, *shape, record)) {
-      for (const double value : record) columns.add(value);
-      continue;
+    const std::string_view text = trim_trailing_white_space(*line);
+    bool numbers = false;
+    bool record = read_line(text, shapes, columns, buffers, numbers);
+    if (!numbers) continue;
+    bool deferred = false;
+    if (may_be_plain && !record) {
+      // Until a record shows the bank's layout, and on the input's last line, the shape of a
+      // plain STD line is checked at once; otherwise only where the line ends the bank.
+      deferred = bank.fixed_columns && lines.terminated();
+      if (deferred) {
+        buffers.last_line.assign(text);
+      } else {
+        record = read_record(text, plain_shape, buffers.record);
+      }
     }
-    // A batch of tokens at a time: a bank may be one line of millions of numbers.
-    for_each_white_space_token(*line, tokens, [&columns, &line](std::string_view token) {
-      if (const auto value = parse_double(token, line->data())) columns.add(*value);
-    });
+    bank.fixed_columns |= record;
+    last = {lines.number(), lines.start() + text.size(), text.size(), record, lines.terminated(),
+            deferred};
   }
   if (lines.failed()) return fail(lines.take_error());
+  if (last && last->deferred) {
+    last->record = read_record(buffers.last_line.view(), plain_shape, buffers.record);
+  }
+  if (auto cut = check_bank_end(header, bank, last)) return fail(std::move(*cut));
   bank.scan = std::move(columns).finish();
   return bank;
 }
 
-void describe_bank(const BankHeader& header, MetaTable& meta) {
-  meta.set("bank", header.number);
-  const bool angle = header.binning == "CONST" || header.binning == "CONS";
-  meta.set("scan_axis", angle ? "2Theta" : "TOF");
-  meta.set("x_unit", angle ? "deg" : "us");
+// Start and step as the file states them, in the x unit. Banks without positions build x
+// from them. FXYE and ALT banks give each position, and state them in the coefficients of
+// their binning: hundredths of a degree (CONST), 1/32 us (RALF, whose step is the first
+// one: its bins widen with time), or a start in us (SLOG, whose step is relative).
+void describe_start_and_step(const BankHeader& header, MetaTable& meta) {
   if (header.layout != Layout::positions && header.layout != Layout::alt_positions) {
     meta.set("start", header.start);
     meta.set("step", header.step);
+  } else if (is_angle_binning(header.binning) || header.binning == "RALF") {
+    const double scale = header.binning == "RALF" ? alt_position_scale : hundredths;
+    meta.set("start", header.coefficients[0] / scale);
+    meta.set("step", header.coefficients[1] / scale);
+  } else if (header.binning == "SLOG") {
+    meta.set("start", header.coefficients[0]);
   }
-  meta.table("header").set("binning", header.binning);
+}
+
+void describe_bank(const BankHeader& header, MetaTable& meta) {
+  meta.set("bank", header.number);
+  const bool angle = is_angle_binning(header.binning);
+  const std::string axis = axis_kind(angle ? "2Theta" : "TOF");
+  meta.set("scan_axis", axis);
+  meta.set("x_axis", axis);
+  meta.set("x_unit", angle ? "deg" : "us");
+  describe_start_and_step(header, meta);
+  MetaTable& fields = meta.table("header");
+  fields.set("binning", header.binning);
+  // As stated: a bank read by its columns may hold fewer points.
+  if (header.points) fields.set("NCHAN", static_cast<double>(*header.points));
+  if (header.records) fields.set("NREC", static_cast<double>(*header.records));
 }
 
 // Titles are free text: some hold a zero byte or bytes of no encoding, which says nothing of
-// the data. Such a title line is passed over unread when every scan is wanted.
-void skip_binary_title(Input& input) {
+// the data. Such a title line is passed over unread when every scan is wanted; the lines
+// skipped are counted.
+std::uint64_t skip_binary_title(Input& input) {
   const std::string_view head = input.peek(Input::buffer_size);
   const std::size_t newline = head.find('\n');
-  if (newline == std::string_view::npos) return;
+  if (newline == std::string_view::npos) return 0;
   const std::string_view title = head.substr(0, newline);
-  if (is_bank_line(title) || (is_valid_utf8(title) && title.find('\0') == title.npos)) return;
+  if (is_bank_line(title) || (is_valid_utf8(title) && title.find('\0') == title.npos)) return 0;
   input.consume(newline + 1);
+  return 1;
 }
 
 }  // namespace
 
 ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
-  if (sink.scope() == Scope::every_scan) skip_binary_title(input);
-  LineReader lines(input);
-  std::vector<std::string_view> tokens;
-  auto first = next_header(lines, tokens, &sink.meta());
+  const bool every_scan = sink.scope() == Scope::every_scan;
+  NumberedLines lines(input, every_scan ? skip_binary_title(input) : 0);
+  LineBuffers buffers;
+  auto first = next_header(lines, buffers.tokens, &sink.meta());
   if (!first) return fail(std::move(first).error());
   if (!first.value()) return parse_failure("BANK header not found in RAW file");
   BankHeader header = std::move(*first.value());
   for (;;) {
-    auto bank = read_bank(input, lines, header, tokens);
+    auto bank = read_bank(input, lines, header, buffers);
     if (!bank) return fail(std::move(bank).error());
-    // Where every bank is wanted, one with fewer points than its header states is a cut
-    // file, not a shorter bank.
-    if (sink.scope() == Scope::every_scan && header.points &&
+    // Where every bank is wanted, one of free tokens with fewer points than its header
+    // states is a cut file, not a shorter bank. A bank of records that ends with a whole
+    // record is whole: GSAS's own programs read such banks, NCHAN notwithstanding.
+    if (every_scan && !bank->fixed_columns && header.points &&
         bank->scan.y.size() < *header.points) {
       return parse_failure("GSAS bank " + header.number + " holds " +
                            std::to_string(bank->scan.y.size()) + " of its " +
@@ -377,7 +554,7 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
       header = std::move(*bank->next).value();
       continue;
     }
-    auto later = next_header(lines, tokens, nullptr);
+    auto later = next_header(lines, buffers.tokens, nullptr);
     if (!later) return fail(std::move(later).error());
     if (!later.value()) return succeeded;
     header = std::move(*later.value());

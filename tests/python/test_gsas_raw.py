@@ -4,6 +4,7 @@ first bank, and the errors."""
 import pytest
 
 import morvex
+import morvexio
 from helpers import assert_raises_exactly, check_against_truth, loader
 
 HEADER = b"BANK 1 4 1 CONST 1000.00 2.00 0 0 STD\n"
@@ -208,3 +209,82 @@ class TestRealFiles:
         with pytest.raises(OSError, match="^stream did not contain valid UTF-8$"):
             load(data.replace(b"\x00", b" "))
         check_against_truth(load(b"title" + data[data.index(b"\r\n"):]), truth[key])
+
+
+
+def records(field, per_record):
+    """Two full 80-column records of the fields `field` makes of 0, 1, 2, ..."""
+    return [b"".join(map(field, range(k, k + per_record))) for k in (0, per_record)]
+
+
+def both_modules(data):
+    """The one scan morvexio reads, once checked to be the pattern morvex reads."""
+    p, (s,) = load(data), morvexio.read_bytes(data, "scan.raw").scans
+    assert (list(s.x), list(s.y), None if s.e is None else list(s.e)) == (p.x, p.y, p.e)
+    return s
+
+
+class TestBanksOfRecords:
+    """A bank read by its fixed columns is cut where its data stop inside a record, and whole
+    where they stop at a record's end, whatever NCHAN says; the same rule in both modules."""
+
+    @pytest.mark.parametrize("bank, lines, points, whole", [
+        # Numbers as wide as their fields: a cut among a field's leading blanks ends the line
+        # where a shorter record would.
+        (b"CONST 2400 5 0 0", records(lambda v: b" 1%6d" % (v + 10**5), 10), 10, 40),
+        (b"CONST 2400 5 0 0 STD", records(lambda v: b"%8d" % (v + 10**5), 10), 10, 40),
+        (b"CONST 2400 5 0 0 ESD", records(lambda v: b"%8d" % (v + 10**5), 10), 5, 32),
+        (b"RALF 3200 32 3200 0.0008 ALT",
+         records(lambda v: b"%8d%7d%5d" % (v + 10**5, v + 10**5, v + 10**3), 4), 4, 40),
+    ], ids=["std-counters", "std", "esd", "alt"])
+    def test_cut_inside_a_record_is_refused(self, bank, lines, points, whole):
+        data = b"title\r\nBANK 1 99 9 " + bank + b"\r\n" + b"\r\n".join(lines) + b"\r\n"
+        for kept, end in [(23, b""), (23, b"\n"), (79, b""), (whole, b"")]:
+            columns = len(lines[0][:kept].rstrip())
+            message = f"GSAS bank 1 is cut inside a record at line 5, after column {columns}"
+            assert_error(data + lines[0][:kept] + end, ValueError, message)
+            with pytest.raises(morvexio.FormatError) as caught:
+                morvexio.read_bytes(data + lines[0][:kept] + end, "c.gsa")
+            assert str(caught.value) == f"c.gsa: {message} (at byte {len(data) + columns})"
+        # Ended by a line break after a whole point, or a full record, the same bank loads.
+        assert len(both_modules(data + lines[0][:whole] + b"\n\n").y) == (2 + whole / 80) * points
+        assert len(both_modules(data + lines[0]).y) == 3 * points
+
+    def test_bank_short_of_nchan_that_ends_whole_loads_with_the_stated_counts(self):
+        lines = records(lambda v: b"%8d" % v, 10)
+        data = b"t\nBANK 1 25 3 CONST 1000 2 0 0 STD\n" + lines[0] + b"\n" + lines[1][:40] + b"\n\n"
+        s = both_modules(data)
+        assert list(s.y) == list(range(15))
+        assert s.meta["header"] == {"binning": "CONST", "NCHAN": 25.0, "NREC": 3.0}
+
+    def test_free_token_bank_ends_where_its_tokens_end(self):
+        data = b"BANK 1 4 1 CONS 1000 10 0 0 STD\n 1 2\n 3"
+        assert load(data).y == [1.0, 2.0, 3.0]
+        with pytest.raises(morvexio.FormatError, match="^c.gsa: GSAS bank 1 holds 3 of its 4 "):
+            morvexio.read_bytes(data, "c.gsa")
+
+    @pytest.mark.parametrize("keep", [10_800, -8, -23, -40])
+    def test_cut_real_file_is_refused(self, realdata, keep):
+        data = (realdata / "gsas" / "garnet.raw").read_bytes()[:keep]
+        with pytest.raises(ValueError, match="^GSAS bank 1 is cut inside a record at line "):
+            load(data)
+        with pytest.raises(morvexio.FormatError, match="GSAS bank 1 is cut inside a record"):
+            morvexio.read_bytes(data, "garnet.raw")
+
+
+class TestScanMetadata:
+    """What morvexio reports of each bank: the axis and the start and step the file states."""
+
+    @pytest.mark.parametrize("bank, data, meta", [
+        (b"CONST 1000 2 0 0 STD", b"5 6", ("2Theta", "deg", 10.0, 0.02)),
+        (b"CONS 500 1 0 0 FXYE", b"500 7 0.5\n501 8 0.6", ("2Theta", "deg", 5.0, 0.01)),
+        (b"RALF 81743 65 81743 0.0008 ALT", b"81743 2988 83 81808 3159 84",
+         ("TOF", "us", 81743 / 32, 65 / 32)),
+        (b"SLOG 2500 9000 0.001 0 FXYE", b"2500 7 0.5\n2502.5 8 0.6", ("TOF", "us", 2500.0, None)),
+        (b"TIME_MAP 1 2 0 0 FXYE", b"2500 7 0.5\n2502.5 8 0.6", ("TOF", "us", None, None)),
+    ])
+    def test_axis_start_and_step(self, bank, data, meta):
+        s = both_modules(b"t\nBANK 1 2 1 " + bank + b"\n" + data + b"\n")
+        assert (s.meta["scan_axis"], s.meta["x_axis"], s.meta["x_unit"]) == meta[:1] * 2 + meta[1:2]
+        assert (s.meta.get("start"), s.meta.get("step")) == meta[2:]
+        assert s.meta["header"]["binning"] == bank.split()[0].decode()
