@@ -32,6 +32,7 @@ set(MORVEX_CORE_SOURCES
   src/formats/columns.cpp
   src/formats/cpi.cpp
   src/formats/gsas_raw.cpp
+  src/formats/gsas_records.cpp
   src/formats/inflate.cpp
   src/formats/pdcif.cpp
   src/formats/philips_rd.cpp

@@ -82,8 +82,8 @@ double single_as_decimal(float value) {
 double shift_decimal(double value, int shift) {
   if (!std::isfinite(value) || value == 0.0) return value;
   char digits[max_number_text + 8];
-  const auto written = std::to_chars(std::begin(digits), std::end(digits) - 8, value,
-                                     std::chars_format::scientific);
+  const auto written =
+      std::to_chars(std::begin(digits), std::end(digits) - 8, value, std::chars_format::scientific);
   char* const e = std::find(digits, written.ptr, 'e');
   int exponent = 0;
   std::from_chars(e + 1 + (e[1] == '+'), written.ptr, exponent);

@@ -9,8 +9,8 @@ namespace morvex {
 namespace {
 
 bool goes_by(const FormatRow& format, std::string_view extension) {
-  return !extension.empty() && std::ranges::find(format.extensions, extension) !=
-                                   format.extensions.end();
+  return !extension.empty() &&
+         std::ranges::find(format.extensions, extension) != format.extensions.end();
 }
 
 std::vector<const FormatRow*> named_formats(std::string_view extension) {

@@ -4,8 +4,8 @@
 #include <array>
 
 #include "core/byte_source.hpp"
-#include "core/input.hpp"
 #include "core/head.hpp"
+#include "core/input.hpp"
 #include "dispatch/detect.hpp"
 
 namespace morvex {
@@ -19,7 +19,8 @@ constexpr std::size_t sniff_size = 1024;
 // starts at the first byte, and a pipe works as well as a regular file.
 const FormatRow* pattern_format(Input& input, std::string_view extension) {
   for (const FormatRow& format : format_table()) {
-    if (std::ranges::find(format.pattern_extensions, extension) == format.pattern_extensions.end()) {
+    if (std::ranges::find(format.pattern_extensions, extension) ==
+        format.pattern_extensions.end()) {
       continue;
     }
     if (format.pattern_sniff == RawSniff::none) return &format;

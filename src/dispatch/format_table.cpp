@@ -7,8 +7,8 @@ namespace morvex {
 namespace {
 
 // GSAS files go by the names of the programs and beamlines that write them.
-constexpr std::string_view gsas_extensions[] = {"gsa", "gss", "gsas", "fxye", "xra", "cwn",
-                                                "gda", "raw"};
+constexpr std::string_view gsas_extensions[] = {"gsa", "gss", "gsas", "fxye",
+                                                "xra", "cwn", "gda",  "raw"};
 constexpr std::string_view column_extensions[] = {"xy", "xye", "dat", "asc", "txt"};
 constexpr std::string_view xy_pattern[] = {"xy", "xye"};
 constexpr std::string_view csv_extensions[] = {"csv"};
@@ -28,8 +28,12 @@ constexpr std::array<FormatRow, 15> table = {{
     {"brml", "a Bruker BRML archive", brml_extension, brml_content, read_brml, {}},
     {"rasx", "a Rigaku RASX archive", rasx_extension, rasx_content, read_rasx, rasx_extension},
     {"stoe_raw", "a STOE RAW file", raw_extension, stoe_raw_content, read_stoe_raw, {}},
-    {"philips_rd", "a Philips RD/SD scan", philips_rd_extensions, philips_rd_content,
-     read_philips_rd, {}},
+    {"philips_rd",
+     "a Philips RD/SD scan",
+     philips_rd_extensions,
+     philips_rd_content,
+     read_philips_rd,
+     {}},
     {"bruker_raw", "a Bruker RAW file", raw_extension, bruker_raw_content, read_bruker_raw,
      raw_extension, RawSniff::binary},
     {"xrdml", "an XRDML document", xrdml_extension, xrdml_content, read_xrdml, xrdml_extension},
@@ -37,11 +41,12 @@ constexpr std::array<FormatRow, 15> table = {{
     {"pdcif", "a powder CIF", cif_extension, pdcif_content, read_pdcif, {}},
     {"ras", "a Rigaku RAS file", ras_extension, ras_content, read_ras, {}},
     {"cpi", "a Sietronics CPI file", cpi_extension, cpi_content, read_cpi, {}},
-    {"gsas", "a GSAS powder data file", gsas_extensions, gsas_content, read_gsas_raw,
-     raw_extension, RawSniff::text},
+    {"gsas", "a GSAS powder data file", gsas_extensions, gsas_content, read_gsas_raw, raw_extension,
+     RawSniff::text},
     {"uxd", "a Bruker UXD file", uxd_extension, uxd_content, read_uxd, {}},
     {"chi", "a Fit2D chi file", chi_extension, chi_content, read_chi, {}},
-    {"csv", "comma-separated x, y [, e] columns", csv_extensions, csv_content, read_csv, csv_extensions},
+    {"csv", "comma-separated x, y [, e] columns", csv_extensions, csv_content, read_csv,
+     csv_extensions},
     {"xy", "x y [e] columns", column_extensions, xy_content, read_xy, xy_pattern},
 }};
 

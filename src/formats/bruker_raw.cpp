@@ -2,7 +2,6 @@
 // header structure when the version is one we know (bruker_header.cpp), otherwise the one
 // range found by a search for the point count, the start/step pair and the intensity block
 // that ends the file.
-#include "core/head.hpp"
 #include "formats/bruker_raw.hpp"
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/little_endian.hpp"
 #include "core/memory.hpp"
 #include "formats/bruker_ranges.hpp"

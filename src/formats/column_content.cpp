@@ -113,8 +113,9 @@ ColumnContent column_content(std::string_view head) {
     if (last && row.numbers >= 1 && row.numbers < first->numbers) break;
     if (row.numbers != first->numbers || row.style != first->style) {
       if (row.numbers > first->numbers && rows == 0 && first->numbers == max_columns) {
-        return {"", "a start, step and stop line followed by rows of counts, which is no column "
-                    "layout morvexio reads"};
+        return {"",
+                "a start, step and stop line followed by rows of counts, which is no column "
+                "layout morvexio reads"};
       }
       return {"", "rows of different lengths or separators, which is no column layout"};
     }

@@ -296,8 +296,8 @@ CommaRules::Kind CommaRules::kind() const {
   bool between_digits = true;
   for (std::size_t at = field.find(','); at != std::string_view::npos;
        at = field.find(',', at + 1)) {
-    between_digits = between_digits && at > 0 && at + 1 < field.size() &&
-                     is_digit(field[at - 1]) && is_digit(field[at + 1]);
+    between_digits = between_digits && at > 0 && at + 1 < field.size() && is_digit(field[at - 1]) &&
+                     is_digit(field[at + 1]);
   }
   const bool several = field.find(',') != field.rfind(',');
   return !dots && several && between_digits ? Kind::unclear : Kind::separated;
@@ -454,8 +454,7 @@ ScanResult read_checked_columns(Input& input, std::size_t columns) {
 
 }  // namespace
 
-ScanResult read_columns(Input& input, Separators separators, std::size_t columns,
-                        RowRules rules) {
+ScanResult read_columns(Input& input, Separators separators, std::size_t columns, RowRules rules) {
   const bool commas = separators == Separators::white_space_and_comma;
   if (rules == RowRules::checked) {
     return commas ? read_checked_columns<true>(input, columns)

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"

@@ -5,17 +5,26 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/line_reader.hpp"
 #include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "core/utf8.hpp"
+#include "formats/gsas_records.hpp"
 #include "formats/readers.hpp"
 
 namespace morvex {
 namespace {
+
+using gsas::Layout;
+using gsas::plain_shape;
+using gsas::read_record;
+using gsas::record_columns;
+using gsas::record_shapes;
+using gsas::RecordShape;
+using gsas::values_per_point;
 
 constexpr std::string_view bank_word = "BANK";
 // BANK, number, NCHAN, NREC, binning, then the coefficients: start and step come first.
@@ -32,13 +41,9 @@ constexpr double hundredths = 100.0;
 // ALT positions, and the RALF coefficients, are stored as 32 times the time of flight.
 constexpr double alt_position_scale = 32.0;
 
-// STD: every number is an intensity. ESD: value and uncertainty pairs. FXYE and ALT:
-// position, value and uncertainty triples.
-enum class Layout { standard, with_errors, positions, alt_positions };
-
 struct BankHeader {
-  std::string number;   // as the file spells it
-  std::string binning;  // CONST, CONS, RALF, SLOG, ...
+  std::string number;                   // as the file spells it
+  std::string binning;                  // CONST, CONS, RALF, SLOG, ...
   double coefficients[2] = {0.0, 0.0};  // the first two, as stated
   double start = 0.0;                   // of the axis built for banks without positions
   double step = 0.0;
@@ -160,121 +165,6 @@ Result<std::optional<BankHeader>, LoadError> next_header(NumberedLines& lines,
   }
   if (lines.failed()) return fail(lines.take_error());
   return std::optional<BankHeader>();
-}
-
-// GSAS writes data records in fixed columns, and wide numbers may touch their neighbours, so
-// a line with the shape of a record is read by its columns. STD: 8-column fields, each a
-// 2-column counter and a 6-column intensity or the intensity alone. ESD: 8-column fields.
-// ALT: 8, 7 and 5 columns for position, intensity and uncertainty. FXYE is free-form. A full
-// record is 80 columns: ten 8-column fields or four ALT triples.
-struct RecordShape {
-  std::span<const std::size_t> widths;  // repeated from the start of each line
-  std::size_t counter_width = 0;
-};
-constexpr std::size_t field_columns = 8;
-constexpr std::size_t eight_columns[] = {field_columns};
-constexpr std::size_t pair_columns[] = {field_columns, field_columns};
-constexpr std::size_t alt_columns[] = {8, 7, 5};
-constexpr std::size_t counter_columns = 2;
-constexpr std::size_t record_columns = 80;
-constexpr RecordShape standard_shapes[] = {{eight_columns, counter_columns}};
-constexpr RecordShape error_shapes[] = {{pair_columns, 0}};
-constexpr RecordShape alt_shapes[] = {{alt_columns, 0}};
-// STD records without counters are split at white space, to the same numbers where no fields
-// touch, and much faster: their shape is checked only where it decides something.
-constexpr RecordShape plain_shape = {eight_columns, 0};
-
-// The shapes of the records read by their columns.
-std::span<const RecordShape> record_shapes(Layout layout) {
-  switch (layout) {
-    case Layout::standard:
-      return standard_shapes;
-    case Layout::with_errors:
-      return error_shapes;
-    case Layout::alt_positions:
-      return alt_shapes;
-    case Layout::positions:
-      return {};
-  }
-  return {};
-}
-
-std::size_t next_field(const RecordShape& shape, std::size_t field) {
-  return field + 1 == shape.widths.size() ? 0 : field + 1;
-}
-
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool is_blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// Columns 1-2 of an STD field: blank, or a counter (a blank and a digit, or two digits).
-// Sets `counted` when there is a counter.
-bool is_counter(std::string_view columns, bool& counted) {
-  if (columns[0] == ' ' && columns[1] == ' ') return true;
-  if (!(columns[0] == ' ' || is_digit(columns[0])) || !is_digit(columns[1])) return false;
-  counted = true;
-  return true;
-}
-
-// Fills `values` from a line with the shape of a record: the line, without trailing white
-// space, ends with a whole point (pair, triple), each field ends in a non-blank column and
-// holds one number, and a counted STD line has at least one counter, any other line a field
-// that opens with a blank (a line of digits alone is one long number). False for any other
-// line.
-bool read_record(std::string_view line, const RecordShape& shape, std::vector<double>& values) {
-  if (line.empty()) return false;
-  // The shape first, so that free-form lines cost no number parsing here. A counted record
-  // has a counter, with a digit in its field's second column: most free-form lines have none.
-  if (shape.counter_width) {
-    bool digit_in_second_column = false;
-    for (std::size_t at = 1; at < line.size(); at += shape.widths[0]) {
-      digit_in_second_column |= is_digit(line[at]);
-    }
-    if (!digit_in_second_column) return false;
-  }
-  bool counted = false;
-  bool aligned = false;
-  std::size_t field = 0;  // in shape.widths, counted round without a division per field
-  for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
-    const std::size_t width = shape.widths[field];
-    if (line.size() - at < width || is_blank(line[at + width - 1])) return false;
-    aligned |= is_blank(line[at]);
-    if (shape.counter_width && !is_counter(line.substr(at, shape.counter_width), counted)) {
-      return false;
-    }
-    at += width;
-  }
-  if (field != 0 || !(shape.counter_width ? counted : aligned)) return false;
-
-  values.clear();
-  field = 0;
-  for (std::size_t at = 0; at < line.size(); field = next_field(shape, field)) {
-    const std::size_t end = at + shape.widths[field];
-    // Fields end in a non-blank column; other white space than blanks fails the number.
-    std::size_t first = at + shape.counter_width;
-    while (is_blank(line[first])) ++first;
-    const auto value = parse_double(line.substr(first, end - first), line.data());
-    if (!value) return false;
-    values.push_back(*value);
-    at = end;
-  }
-  return true;
-}
-
-std::size_t values_per_point(Layout layout) {
-  switch (layout) {
-    case Layout::standard:
-      return 1;
-    case Layout::with_errors:
-      return 2;
-    case Layout::positions:
-    case Layout::alt_positions:
-      return 3;
-  }
-  return 1;
 }
 
 // Deals the bank's numbers into columns by their place in the point they belong to.
@@ -463,16 +353,16 @@ Result<Bank, LoadError> read_bank(Input& input, NumberedLines& lines, const Bank
       if (deferred) {
         buffers.last_line.assign(text);
       } else {
-        record = read_record(text, plain_shape, buffers.record);
+        record = read_record(text, plain_shape(), buffers.record);
       }
     }
     bank.fixed_columns |= record;
-    last = {lines.number(), lines.start() + text.size(), text.size(), record, lines.terminated(),
-            deferred};
+    last = {lines.number(), lines.start() + text.size(), text.size(),
+            record,         lines.terminated(),          deferred};
   }
   if (lines.failed()) return fail(lines.take_error());
   if (last && last->deferred) {
-    last->record = read_record(buffers.last_line.view(), plain_shape, buffers.record);
+    last->record = read_record(buffers.last_line.view(), plain_shape(), buffers.record);
   }
   if (auto cut = check_bank_end(header, bank, last)) return fail(std::move(*cut));
   bank.scan = std::move(columns).finish();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
 #include "formats/cif_tokens.hpp"

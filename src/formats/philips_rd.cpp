@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/little_endian.hpp"
 #include "core/number_text.hpp"
 #include "formats/readers.hpp"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"

@@ -2,9 +2,9 @@
 // `position intensity attenuation` rows, between *RAS_DATA_START and *RAS_DATA_END.
 #include <cmath>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
+#include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"

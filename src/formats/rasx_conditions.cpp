@@ -196,8 +196,8 @@ class ConditionsReader {
     for (const auto& [key, value] : scan_) {
       // The file's own axis word stays where the kind of axis spells it otherwise.
       const bool taken = (key == "AxisName" && axis_kind(value) == value) ||
-                         key == "PositionUnit" || key == "Mode" ||
-                         key == "StartTime" || (key == "Start" && scan.find("start")) ||
+                         key == "PositionUnit" || key == "Mode" || key == "StartTime" ||
+                         (key == "Start" && scan.find("start")) ||
                          (key == "Step" && scan.find("step"));
       if (!taken) scan_header.set(key, value);
     }

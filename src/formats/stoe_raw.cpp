@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/little_endian.hpp"
 #include "core/number_text.hpp"
 #include "formats/readers.hpp"

@@ -3,9 +3,9 @@
 // _CPS) or as position and count pairs (_2THETACOUNTS, _2THETACPS).
 #include <algorithm>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
+#include "core/head.hpp"
 #include "core/legacy_text.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"

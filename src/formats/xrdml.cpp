@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/head.hpp"
 #include "core/axis.hpp"
+#include "core/head.hpp"
 #include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"

@@ -140,12 +140,15 @@ TEST(ColumnReader, MisleadingStatedSizes) {
 TEST(ColumnReader, CheckedRowsReadDecimalCommasAndRefuseDoubt) {
   constexpr auto ws = Separators::white_space;
   constexpr auto commas = Separators::white_space_and_comma;
-  const std::string mixed = "Column file mixes decimal commas with decimal points or comma "
-                            "separators, in row ";
-  const std::string unclear = "Column file has commas that could mark decimals or separate "
-                              "fields, in row ";
-  const std::string cut = "Column file's last row (point 3) has no uncertainty, every row "
-                          "before it has one (cut file?)";
+  const std::string mixed =
+      "Column file mixes decimal commas with decimal points or comma "
+      "separators, in row ";
+  const std::string unclear =
+      "Column file has commas that could mark decimals or separate "
+      "fields, in row ";
+  const std::string cut =
+      "Column file's last row (point 3) has no uncertainty, every row "
+      "before it has one (cut file?)";
   const struct {
     std::string text;
     Separators separators;

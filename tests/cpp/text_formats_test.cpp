@@ -127,7 +127,7 @@ TEST(TextFormats, FoundByContent) {
       {"SIETRONICS XRD SCAN\n", "cpi"},
       {std::string("title\n2-Theta Angle (Degrees)\n\0\0\n  12\n 1.0 2.0\n"sv), "chi"},
       {"# chi_2theta chi_I\n1 2\n", "xy"},  // a GSAS-II chi is plain columns
-      {"title\n1 2\ny\n3\n1 2\n", ""},  // rows broken by a word are no column layout
+      {"title\n1 2\ny\n3\n1 2\n", ""},      // rows broken by a word are no column layout
       {"_not a field\n", ""},
   };
   for (const auto& c : cases) {

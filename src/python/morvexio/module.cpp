@@ -85,12 +85,12 @@ PyObject* formats(PyObject*, PyObject*) {
         if (!extension) Py_CLEAR(extensions);
         if (extensions) PyTuple_SetItem(extensions, static_cast<Py_ssize_t>(k), extension);
       }
-      PyObject* row = extensions ? Py_BuildValue("(s#s#N)", format.name.data(),
-                                                 static_cast<Py_ssize_t>(format.name.size()),
-                                                 format.title.data(),
-                                                 static_cast<Py_ssize_t>(format.title.size()),
-                                                 extensions)
-                                 : nullptr;
+      PyObject* row =
+          extensions
+              ? Py_BuildValue("(s#s#N)", format.name.data(),
+                              static_cast<Py_ssize_t>(format.name.size()), format.title.data(),
+                              static_cast<Py_ssize_t>(format.title.size()), extensions)
+              : nullptr;
       if (!row) {
         Py_DECREF(rows);
         return nullptr;
@@ -139,10 +139,9 @@ std::string describe(const LoadError& error, const std::string& name) {
 // The name for messages: bytes as the file system decodes them, and bytes of a name that are
 // not UTF-8 escaped ("\\xff"), so that every name shows.
 std::string shown_name(PyObject* filename) {
-  PyObject* text = PyBytes_Check(filename)
-                       ? PyUnicode_DecodeFSDefaultAndSize(PyBytes_AsString(filename),
-                                                          PyBytes_Size(filename))
-                       : PyObject_Str(filename);
+  PyObject* text = PyBytes_Check(filename) ? PyUnicode_DecodeFSDefaultAndSize(
+                                                 PyBytes_AsString(filename), PyBytes_Size(filename))
+                                           : PyObject_Str(filename);
   PyObject* raw = text ? PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape") : nullptr;
   PyObject* escaped =
       raw ? PyUnicode_Decode(PyBytes_AsString(raw), PyBytes_Size(raw), "utf-8", "backslashreplace")
