@@ -372,6 +372,13 @@ Status<ParseError> CommaRules::row(std::string_view trimmed, ColumnTarget& targe
   return succeeded;
 }
 
+// Room for the rest once the first rows are in, so that it is reserved once.
+void reserve_once(const Input& input, ColumnTarget& target, bool& reserved) {
+  if (reserved || target.x.empty()) return;
+  reserve_for_rest(input, target);
+  reserved = true;
+}
+
 template <bool comma_separates>
 ScanResult read_columns(Input& input, std::size_t columns) {
   LineReader lines(input);
@@ -382,10 +389,7 @@ ScanResult read_columns(Input& input, std::size_t columns) {
     // Whole lines a buffer at a time where they are plain; the line reader takes the rest,
     // one line before the next try.
     input.consume(read_plain_rows<comma_separates>(input.buffered(), columns, target));
-    if (!reserved && !target.x.empty()) {
-      reserve_for_rest(input, target);
-      reserved = true;
-    }
+    reserve_once(input, target, reserved);
     const auto line = lines.next_line();
     if (!line) break;
     const std::string_view trimmed = trim_white_space(*line);
@@ -436,10 +440,7 @@ ScanResult read_checked_columns(Input& input, std::size_t columns) {
         read_checked_plain_rows<comma_separates>(text, columns, rules, target);
     rules.saw_rows(text.substr(0, plain));
     input.consume(plain);
-    if (!reserved && !target.x.empty()) {
-      reserve_for_rest(input, target);
-      reserved = true;
-    }
+    reserve_once(input, target, reserved);
     const auto line = lines.next_line();
     if (!line) break;
     const std::string_view trimmed = trim_white_space(*line);
