@@ -28,6 +28,7 @@ set(MORVEX_CORE_SOURCES
   src/formats/chi.cpp
   src/formats/cif_tokens.cpp
   src/formats/column_header.cpp
+  src/formats/column_commas.cpp
   src/formats/column_content.cpp
   src/formats/columns.cpp
   src/formats/cpi.cpp
