@@ -64,11 +64,10 @@ Row row_of(std::string_view line) {
   Row row{style_of(line), 0};
   if (row.style == RowStyle::ambiguous_commas) return row;
   const bool commas_separate = row.style == RowStyle::commas_separate;
-  const bool semicolons_separate = row.style == RowStyle::decimal_commas;
   std::size_t at = 0;
   while (at < line.size()) {
     const auto separates = [&](char c) {
-      return is_blank(c) || (commas_separate && c == ',') || (semicolons_separate && c == ';');
+      return is_blank(c) || c == ';' || (commas_separate && c == ',');
     };
     while (at < line.size() && separates(line[at])) ++at;
     if (at == line.size()) break;
