@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const morvex::FormatRow* by_content = morvex::format_by_content(head);
   if (!decision.format) {
     if (by_content || decision.refusal.empty()) std::abort();
-  } else if (decision.format != by_content && !decision.format->content(head)) {
+  } else if (decision.format != by_content && !morvex::shows_format(*decision.format, head)) {
     // Only a look-alike named otherwise: chi content named as columns, any ZIP named .brml.
     const std::string_view from = by_content ? by_content->name : "";
     if (from != "chi" && from != "rasx") std::abort();

@@ -1,6 +1,7 @@
 #include "dispatch/detect.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "core/head.hpp"
@@ -49,8 +50,14 @@ std::string refusal(std::string_view head, std::string_view extension,
 }  // namespace
 
 const FormatRow* format_by_content(std::string_view head) {
+  std::optional<ColumnContent> columns;  // one look at the rows decides both column formats
   for (const FormatRow& format : format_table()) {
-    if (format.content(head)) return &format;
+    if (format.content) {
+      if (format.content(head)) return &format;
+      continue;
+    }
+    if (!columns) columns = column_content(head);
+    if (columns->format == format.name) return &format;
   }
   return nullptr;
 }

@@ -45,15 +45,19 @@ constexpr std::array<FormatRow, 15> table = {{
      RawSniff::text},
     {"uxd", "a Bruker UXD file", uxd_extension, uxd_content, read_uxd, {}},
     {"chi", "a Fit2D chi file", chi_extension, chi_content, read_chi, {}},
-    {"csv", "comma-separated x, y [, e] columns", csv_extensions, csv_content, read_csv,
+    {"csv", "comma-separated x, y [, e] columns", csv_extensions, nullptr, read_csv,
      csv_extensions},
-    {"xy", "x y [e] columns", column_extensions, xy_content, read_xy, xy_pattern},
+    {"xy", "x y [e] columns", column_extensions, nullptr, read_xy, xy_pattern},
 }};
 
 }  // namespace
 
 std::span<const FormatRow> format_table() {
   return table;
+}
+
+bool shows_format(const FormatRow& format, std::string_view head) {
+  return format.content ? format.content(head) : column_content(head).format == format.name;
 }
 
 const FormatRow* find_format(std::string_view name) {

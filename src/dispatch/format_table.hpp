@@ -19,7 +19,7 @@ struct FormatRow {
   std::string_view name;   // Measurement.format
   std::string_view title;  // what a file of the format is ("an XRDML document")
   std::span<const std::string_view> extensions;  // lower case, without the dot
-  ContentRule content;
+  ContentRule content;  // none for the column formats, which column_content tells apart
   Reader reader;
   // The extensions the first-pattern load reads with this reader, chosen by name alone.
   std::span<const std::string_view> pattern_extensions;
@@ -30,5 +30,8 @@ struct FormatRow {
 std::span<const FormatRow> format_table();
 
 const FormatRow* find_format(std::string_view name);
+
+// Whether `head` shows the format by its content rule.
+bool shows_format(const FormatRow& format, std::string_view head);
 
 }  // namespace morvex

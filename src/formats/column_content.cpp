@@ -86,7 +86,7 @@ Row row_of(std::string_view line) {
 constexpr std::size_t min_columns = 2;
 constexpr std::size_t max_columns = 3;
 // Rows enough to show the layout; the reader checks the rest.
-constexpr std::size_t rows_to_judge = 256;
+constexpr std::size_t rows_to_judge = 64;
 
 }  // namespace
 
@@ -128,14 +128,6 @@ ColumnContent column_content(std::string_view head) {
     return {"", "rows of more than three numbers, a table whose x and y columns are not stated"};
   }
   return {first->style == RowStyle::commas_separate ? "csv" : "xy", ""};
-}
-
-bool xy_content(std::string_view head) {
-  return column_content(head).format == "xy";
-}
-
-bool csv_content(std::string_view head) {
-  return column_content(head).format == "csv";
 }
 
 }  // namespace morvex

@@ -31,8 +31,6 @@ ReadStatus read_chi(Input& input, ScanSink& sink);
 
 // The content rules: each true where `head`, the input's first bytes (at most head_size of
 // them), shows the reader's format.
-bool xy_content(std::string_view head);
-bool csv_content(std::string_view head);
 bool gsas_content(std::string_view head);
 bool bruker_raw_content(std::string_view head);
 bool xrdml_content(std::string_view head);
@@ -47,8 +45,9 @@ bool uxd_content(std::string_view head);
 bool cpi_content(std::string_view head);
 bool chi_content(std::string_view head);
 
-// What the column rule makes of a head: "xy" or "csv", or "" with the reason where the head
-// holds numbers in some other layout (empty where it holds none).
+// The content rule of the column formats: what the column rule makes of a head, "xy" or
+// "csv", or "" with the reason where the head holds numbers in some other layout (empty where
+// it holds none).
 struct ColumnContent {
   std::string_view format;
   std::string_view refusal;
