@@ -34,7 +34,9 @@ LoadResult load(Input& input, std::string_view extension) {
   const FormatRow* format = pattern_format(input, extension);
   if (!format) return fail(UnknownFormat{});
   FirstScanSink sink;
-  if (auto status = format->reader(input, sink); !status) return fail(std::move(status).error());
+  if (auto status = read_format(*format, input, sink); !status) {
+    return fail(std::move(status).error());
+  }
   // Every reader gives a scan or an error for the first pattern.
   Scan& scan = sink.scan().value();
   return Pattern{std::move(scan.x), std::move(scan.y), std::move(scan.e)};
@@ -67,7 +69,7 @@ MeasurementResult measure(Input& input, std::string_view name) {
   const Decision decision = decide_format(head, format_extension(name));
   if (!decision.format) return parse_failure(decision.refusal);
   CollectingSink sink;
-  if (auto status = decision.format->reader(input, sink); !status) {
+  if (auto status = read_format(*decision.format, input, sink); !status) {
     return fail(std::move(status).error());
   }
   Measurement& measurement = sink.measurement();

@@ -56,6 +56,14 @@ std::span<const FormatRow> format_table() {
   return table;
 }
 
+ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink) {
+  if (format.reader.streaming) return format.reader.streaming(input, sink);
+  ByteBuffer storage;
+  auto all = input.read_all(storage);
+  if (!all) return fail(std::move(all).error());
+  return format.reader.whole(all.value(), sink);
+}
+
 bool shows_format(const FormatRow& format, std::string_view head) {
   return format.content ? format.content(head) : column_content(head).format == format.name;
 }

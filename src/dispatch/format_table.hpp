@@ -9,8 +9,17 @@
 
 namespace morvex {
 
-using Reader = ReadStatus (*)(Input&, ScanSink&);
 using ContentRule = bool (*)(std::string_view head);
+
+// A reader of either kind: one that streams the input, or one that takes it whole, as bytes.
+struct FormatReader {
+  using Streaming = ReadStatus (*)(Input&, ScanSink&);
+  using Whole = ReadStatus (*)(std::string_view bytes, ScanSink&);
+  constexpr FormatReader(Streaming reader) : streaming(reader) {}
+  constexpr FormatReader(Whole reader) : whole(reader) {}
+  Streaming streaming = nullptr;
+  Whole whole = nullptr;
+};
 
 // The first pattern's reader for a raw file is chosen by a zero byte among its first bytes.
 enum class RawSniff { none, text, binary };
@@ -20,7 +29,7 @@ struct FormatRow {
   std::string_view title;  // what a file of the format is ("an XRDML document")
   std::span<const std::string_view> extensions;  // lower case, without the dot
   ContentRule content;  // none for the column formats, which column_content tells apart
-  Reader reader;
+  FormatReader reader;
   // The extensions the first-pattern load reads with this reader, chosen by name alone.
   std::span<const std::string_view> pattern_extensions;
   RawSniff pattern_sniff = RawSniff::none;
@@ -30,6 +39,10 @@ struct FormatRow {
 std::span<const FormatRow> format_table();
 
 const FormatRow* find_format(std::string_view name);
+
+// Reads the input with the format's reader, from the input's read position: the whole input
+// at once for a reader that takes bytes.
+ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink);
 
 // Whether `head` shows the format by its content rule.
 bool shows_format(const FormatRow& format, std::string_view head);

@@ -205,11 +205,7 @@ ReadStatus read_ranges(std::string_view bytes, BrukerVersion version, ScanSink& 
 
 }  // namespace
 
-ReadStatus read_bruker_raw(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  const std::string_view bytes = all.value();
+ReadStatus read_bruker_raw(std::string_view bytes, ScanSink& sink) {
   if (sink.scope() == Scope::every_scan && bytes.size() >= min_input_size) {
     const auto version = bruker_version(bytes);
     if (version && read_known_header(bytes)) return read_ranges(bytes, *version, sink);

@@ -95,11 +95,8 @@ ReadStatus read_row(std::string_view line, std::vector<std::string_view>& tokens
 
 }  // namespace
 
-ReadStatus read_chi(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  std::string_view rest = all.value();
+ReadStatus read_chi(std::string_view bytes, ScanSink& sink) {
+  std::string_view rest = bytes;
   std::string labels[label_lines];
   for (std::string& label : labels) {
     const auto line = cut_line(rest);

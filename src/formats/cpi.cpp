@@ -89,11 +89,8 @@ Result<Header, LoadError> parse_header(const std::vector<std::string>& lines, Sc
 
 }  // namespace
 
-ReadStatus read_cpi(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  std::string_view rest = all.value();
+ReadStatus read_cpi(std::string_view bytes, ScanSink& sink) {
+  std::string_view rest = bytes;
   const auto first = cut_line(rest);
   if (!first || !is_ascii(*first) || trim_white_space(*first) != signature) {
     return parse_failure("Not a Sietronics CPI file");

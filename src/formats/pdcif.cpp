@@ -316,11 +316,8 @@ void share_wavelengths(std::vector<Scan>& scans, MetaTable& meta) {
 
 }  // namespace
 
-ReadStatus read_pdcif(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  auto blocks = read_blocks(all.value());
+ReadStatus read_pdcif(std::string_view bytes, ScanSink& sink) {
+  auto blocks = read_blocks(bytes);
   if (!blocks) return fail(std::move(blocks).error());
   std::vector<Scan> scans;
   for (const Block& block : *blocks) {

@@ -99,11 +99,7 @@ double unpack_count(std::uint16_t packed) {
 
 }  // namespace
 
-ReadStatus read_philips_rd(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  const std::string_view bytes = all.value();
+ReadStatus read_philips_rd(std::string_view bytes, ScanSink& sink) {
   const std::string_view version = bytes.substr(0, 2);
   const std::string_view kind = bytes.substr(std::min<std::size_t>(bytes.size(), 2), 2);
   if ((version != "V3" && version != "V5") || (kind != "RD" && kind != "SD")) {

@@ -179,11 +179,8 @@ Result<std::vector<double>, ParseError> read_counts(std::string_view data) {
 
 }  // namespace
 
-ReadStatus read_philips_udf(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  std::string_view rest = all.value();
+ReadStatus read_philips_udf(std::string_view bytes, ScanSink& sink) {
+  std::string_view rest = bytes;
   Header header;
   std::size_t line_number = 0;
   for (;;) {

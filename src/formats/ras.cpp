@@ -259,11 +259,8 @@ enum class Block { outside, data, header, rows };
 
 }  // namespace
 
-ReadStatus read_ras(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  std::string_view rest = all.value();
+ReadStatus read_ras(std::string_view bytes, ScanSink& sink) {
+  std::string_view rest = bytes;
   Block block = Block::outside;
   std::vector<Field> header;
   std::vector<std::string_view> tokens;

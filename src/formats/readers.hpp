@@ -1,6 +1,7 @@
 // The format readers: each hands the scans it finds in the input to a sink, in file order,
 // until the sink says stop. A reader reads from the input's current position; the source
-// under it is closed by its owner once the reader has returned.
+// under it is closed by its owner once the reader has returned. The formats read by random
+// access, or in one piece, take the whole input as bytes instead.
 #pragma once
 
 #include <string_view>
@@ -16,18 +17,18 @@ using ReadStatus = Status<LoadError>;
 ReadStatus read_xy(Input& input, ScanSink& sink);
 ReadStatus read_csv(Input& input, ScanSink& sink);
 ReadStatus read_gsas_raw(Input& input, ScanSink& sink);
-ReadStatus read_bruker_raw(Input& input, ScanSink& sink);
+ReadStatus read_bruker_raw(std::string_view bytes, ScanSink& sink);
 ReadStatus read_xrdml(Input& input, ScanSink& sink);
 ReadStatus read_rasx(Input& input, ScanSink& sink);
 ReadStatus read_brml(Input& input, ScanSink& sink);
-ReadStatus read_philips_rd(Input& input, ScanSink& sink);
-ReadStatus read_philips_udf(Input& input, ScanSink& sink);
-ReadStatus read_pdcif(Input& input, ScanSink& sink);
-ReadStatus read_stoe_raw(Input& input, ScanSink& sink);
-ReadStatus read_ras(Input& input, ScanSink& sink);
-ReadStatus read_uxd(Input& input, ScanSink& sink);
-ReadStatus read_cpi(Input& input, ScanSink& sink);
-ReadStatus read_chi(Input& input, ScanSink& sink);
+ReadStatus read_philips_rd(std::string_view bytes, ScanSink& sink);
+ReadStatus read_philips_udf(std::string_view bytes, ScanSink& sink);
+ReadStatus read_pdcif(std::string_view bytes, ScanSink& sink);
+ReadStatus read_stoe_raw(std::string_view bytes, ScanSink& sink);
+ReadStatus read_ras(std::string_view bytes, ScanSink& sink);
+ReadStatus read_uxd(std::string_view bytes, ScanSink& sink);
+ReadStatus read_cpi(std::string_view bytes, ScanSink& sink);
+ReadStatus read_chi(std::string_view bytes, ScanSink& sink);
 
 // The content rules: each true where `head`, the input's first bytes (at most head_size of
 // them), shows the reader's format.

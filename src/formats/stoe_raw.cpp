@@ -166,11 +166,7 @@ Result<Scan, LoadError> read_range(std::string_view bytes, const RangeLayout& la
 
 }  // namespace
 
-ReadStatus read_stoe_raw(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  const std::string_view bytes = all.value();
+ReadStatus read_stoe_raw(std::string_view bytes, ScanSink& sink) {
   if (bytes.size() < record_size || !bytes.starts_with(signature)) {
     return failure("not a RAW_1.0x file header");
   }

@@ -272,11 +272,8 @@ class UxdReader {
 
 }  // namespace
 
-ReadStatus read_uxd(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto all = input.read_all(storage);
-  if (!all) return fail(std::move(all).error());
-  std::string_view rest = all.value();
+ReadStatus read_uxd(std::string_view bytes, ScanSink& sink) {
+  std::string_view rest = bytes;
   UxdReader reader(sink);
   while (const auto line = cut_line(rest)) {
     auto more = reader.line(trim_blanks(*line));
