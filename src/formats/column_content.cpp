@@ -22,8 +22,9 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// Comments, and the Ctrl-Z that DOS programs wrote after the last line.
 bool is_comment(std::string_view line) {
-  return line.front() == '#' || line.front() == '!';
+  return line.front() == '#' || line.front() == '!' || line == "\x1A";
 }
 
 // A comma is a separator where a blank stands beside it ("2., 5.9e-2") or where nothing but

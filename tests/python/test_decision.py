@@ -50,6 +50,7 @@ def test_content_that_is_no_format_is_refused(data, name, why):
     (b"5,00\t1234\n5,02\t1240\n", "xy", [5.0, 5.02], [1234.0, 1240.0]),
     (b"5.0,1234\n5.5,1240\n", "csv", [5.0, 5.5], [1234.0, 1240.0]),
     (b"5.0;1234\n5.5;1240\n", "xy", [5.0, 5.5], [1234.0, 1240.0]),
+    (b"5.0 1234\r\n5.5 1240\r\n\x1a", "xy", [5.0, 5.5], [1234.0, 1240.0]),
     (b"# pyFAI\n# 2th_deg I\n5.0 1234\n5.5 1240\n", "xy", [5.0, 5.5], [1234.0, 1240.0]),
 ])
 def test_columns_when_the_content_is_plainly_columns(data, fmt, x, y):
