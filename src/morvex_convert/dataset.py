@@ -14,6 +14,7 @@ import math
 import os
 from typing import NamedTuple
 
+import morvexio
 from morvex_convert.convert import CONVERTED, FAILED, Outcome, Task, chosen, describe, load
 from morvex_convert.forms import plain
 from morvex_convert.identity import entry_key, file_key
@@ -21,18 +22,20 @@ from morvex_convert.output import is_temporary, whole_file
 from morvex_convert.plan import LoadAs, candidates
 from morvex_convert.run import SetupError
 
-# morvexio's keys (docs/metadata.md) by the column type that holds them. A scan's own value of
-# a key stated at both levels is the one that holds for that scan, so it wins.
-STRINGS = ("sample_name", "sample_id", "anode", "started", "scan_axis", "x_axis", "x_unit",
-           "status", "bank", "entry", "mode", "block", "y_source")
-NUMBERS = ("wavelength_kalpha1", "wavelength_kalpha2", "wavelength_kbeta", "kalpha2_ratio",
-           "wavelength", "voltage_kv", "current_ma", "start", "step", "time_per_step_s")
-ARRAYS = ("counting_time", "attenuation")
+# morvexio's declared keys (morvexio.keys(), docs/metadata.md) by the column type that holds
+# them, in their declared order. A scan's own value of a key stated at both levels is the one
+# that holds for that scan, so it wins.
+KEYS = morvexio.keys()
+STRINGS = tuple(key.name for key in KEYS if key.type == "str")
+NUMBERS = tuple(key.name for key in KEYS if key.type == "float")
+ARRAYS = tuple(key.name for key in KEYS if key.type == "array")
 # Tables as JSON text: their keys are each file's own spelling, too many and too varied for
-# columns. The measurement's header and the scan's are separate tables in morvexio.
-TABLES = ("header", "scan_header", "axes")
-# Keys outside the lists above (or a value of another type) as one JSON object: a key a later
-# morvexio adds is kept, not dropped, and the schema stays the same.
+# columns. A table of both levels is two columns, the measurement's and the scan's (scan_header).
+SPLIT = tuple(key.name for key in KEYS if key.type == "dict" and key.level == "both")
+TABLES = tuple(column for key in KEYS if key.type == "dict"
+               for column in ((key.name, f"scan_{key.name}") if key.name in SPLIT else (key.name,)))
+# Keys outside the declaration (or a value of another type) as one JSON object: a key a reader
+# sets undeclared is kept, not dropped.
 OTHER = "other"
 
 # A row group is written once this many scans or points wait, bounding a writer's memory.
@@ -87,8 +90,9 @@ def fits(key: str, value) -> bool:
 
 def row(source: str, measurement, number: int, scan) -> dict:
     meta = {**measurement.meta, **scan.meta}
-    meta["header"] = measurement.meta.get("header")
-    meta["scan_header"] = scan.meta.get("header")
+    for key in SPLIT:
+        meta[key] = measurement.meta.get(key)
+        meta[f"scan_{key}"] = scan.meta.get(key)
     values = {"source": source, "format": measurement.format, "scan": number,
               "x": scan.x, "y": scan.y, "e": scan.e}
     other = {}

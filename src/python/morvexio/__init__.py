@@ -16,12 +16,13 @@ from typing import Any, NamedTuple, Union
 
 from ._morvexio import FormatError
 from ._morvexio import formats as _formats
+from ._morvexio import keys as _keys
 from ._morvexio import read as _read
 from ._morvexio import read_bytes as _read_bytes
 from ._records import Measurement, Scan, from_native
 
-__all__ = ["Format", "FormatError", "Measurement", "Scan", "formats", "read", "read_bytes",
-           "__version__"]
+__all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
+           "read_bytes", "__version__"]
 
 try:
     __version__ = importlib.metadata.version("morvex")
@@ -44,6 +45,26 @@ def formats() -> tuple[Format, ...]:
     """Every format morvexio reads, in the order their content rules are tried. The content
     decides the format; the extensions only say which files are diffraction data at all."""
     return tuple(Format(*row) for row in _formats())
+
+
+class Key(NamedTuple):
+    """A metadata key: its `name`, its `level` ("measurement", "scan" or "both"; a scan may
+    restate a measurement key with its own value), the `type` of its value ("str", "float",
+    "array", "dict"), its `unit` ("" where there is none), what it means, and the `formats`
+    whose own key it is (empty for a key of every format)."""
+
+    name: str
+    level: str
+    type: str
+    unit: str
+    meaning: str
+    formats: tuple[str, ...]
+
+
+def keys() -> tuple[Key, ...]:
+    """Every key a reader may set in `Measurement.meta` or `Scan.meta`, as docs/metadata.md
+    lists them; what has no key stays under "header", spelled as the file spells it."""
+    return tuple(Key(*row[:5], tuple(row[5].split())) for row in _keys())
 
 
 def read(path: _PathLike) -> Measurement:

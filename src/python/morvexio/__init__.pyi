@@ -5,8 +5,8 @@ import numpy as np
 import numpy.typing as npt
 
 __version__: str
-__all__ = ["Format", "FormatError", "Measurement", "Scan", "formats", "read", "read_bytes",
-           "__version__"]
+__all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
+           "read_bytes", "__version__"]
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Array = npt.NDArray[np.float64]
@@ -52,6 +52,15 @@ class Format(NamedTuple):
     title: str
     extensions: tuple[str, ...]
 
+class Key(NamedTuple):
+    name: str
+    level: str
+    type: str
+    unit: str
+    meaning: str
+    formats: tuple[str, ...]
+
 def formats() -> tuple[Format, ...]: ...
+def keys() -> tuple[Key, ...]: ...
 def read(path: _Path) -> Measurement: ...
 def read_bytes(data: Any, filename: _Path = ...) -> Measurement: ...

@@ -33,6 +33,10 @@ void raise_load_error(const LoadError& error, PyObject* filename);
 // float. The converter's writers call it instead of formatting each value in Python.
 PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs);
 
+// keys() -> ((name, level, type, unit, meaning, formats), ...): the declared metadata keys
+// (core/metadata_keys.hpp), formats as one blank-separated string.
+PyObject* keys(PyObject*, PyObject*);
+
 // The FormatError type, made once at import.
 PyObject* format_error_type();
 

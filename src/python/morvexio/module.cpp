@@ -104,6 +104,8 @@ PyObject* formats(PyObject*, PyObject*) {
 PyMethodDef methods[] = {
     {"formats", formats, METH_NOARGS,
      "formats()\n--\n\nThe formats morvexio reads: (name, title, extensions) each."},
+    {"keys", keys, METH_NOARGS,
+     "keys()\n--\n\nThe declared metadata keys: (name, level, type, unit, meaning, formats)."},
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL,
      "read(path, shown)\n--\n\nEvery scan of the file at `path` (bytes)."},
     {"read_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_bytes)),
