@@ -16,6 +16,9 @@ set(MORVEX_CORE_SOURCES
   src/core/number_text.cpp
   src/core/tokens.cpp
   src/core/utf8.cpp
+  # src/archive
+  src/archive/inflate.cpp
+  src/archive/zip_archive.cpp
   # src/xml
   src/xml/attributes.cpp
   src/xml/pull_parser.cpp
@@ -34,7 +37,6 @@ set(MORVEX_CORE_SOURCES
   src/formats/cpi.cpp
   src/formats/gsas_raw.cpp
   src/formats/gsas_records.cpp
-  src/formats/inflate.cpp
   src/formats/pdcif.cpp
   src/formats/philips_rd.cpp
   src/formats/philips_udf.cpp
@@ -46,7 +48,6 @@ set(MORVEX_CORE_SOURCES
   src/formats/xrdml.cpp
   src/formats/xrdml_scan.cpp
   src/formats/xy.cpp
-  src/formats/zip_archive.cpp
   # src/dispatch
   src/dispatch/detect.cpp
   src/dispatch/dispatch.cpp
@@ -54,8 +55,8 @@ set(MORVEX_CORE_SOURCES
 )
 list(TRANSFORM MORVEX_CORE_SOURCES PREPEND "${CMAKE_CURRENT_LIST_DIR}/../")
 
-# libzip reads RASX archives and ISA-L inflates their profiles. zlib.h gives only the code
-# that libzip's errors carry for damaged data (Z_DATA_ERROR): its headers, nothing linked.
+# libzip reads RASX and BRML archives and ISA-L inflates their entries. zlib.h gives only the
+# code that libzip's errors carry for damaged data (Z_DATA_ERROR): its headers, nothing linked.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)

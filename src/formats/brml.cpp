@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "archive/zip_archive.hpp"
 #include "core/head.hpp"
 #include "core/input.hpp"
 #include "formats/brml_document.hpp"
 #include "formats/readers.hpp"
-#include "formats/zip_archive.hpp"
 
 namespace morvex {
 namespace {
@@ -36,42 +36,39 @@ std::optional<std::uint64_t> range_number(std::string_view name) {
 }
 
 // The range entries in the order of their numbers.
-std::vector<std::pair<std::uint64_t, zip_uint64_t>> range_entries(zip_t* archive) {
-  std::vector<std::pair<std::uint64_t, zip_uint64_t>> entries;
-  const zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_int64_t i = 0; i < count; ++i) {
-    const auto index = static_cast<zip_uint64_t>(i);
-    const char* name = zip_get_name(archive, index, 0);
-    if (!name) continue;
-    if (const auto number = range_number(name)) entries.emplace_back(*number, index);
+std::vector<std::pair<std::uint64_t, ZipArchive::Entry>> range_entries(const ZipArchive& archive) {
+  std::vector<std::pair<std::uint64_t, ZipArchive::Entry>> entries;
+  for (const ZipArchive::Entry& entry : archive.entries()) {
+    if (const auto number = range_number(entry.name)) entries.emplace_back(*number, entry);
   }
-  std::ranges::sort(entries);
+  std::ranges::sort(entries, {}, [](const auto& numbered) {
+    return std::pair(numbered.first, numbered.second.index);
+  });
   return entries;
 }
 
-Result<Scan, LoadError> read_range(zip_t* archive, zip_uint64_t index, MetaTable& measurement) {
-  zip_file_t* opened = zip_fopen_index(archive, index, 0);
-  if (!opened) return fail(to_zip_error(zip_get_error(archive)));
-  const EntryHandle entry(opened);
-  EntrySource source(entry.get());
-  Input input(source);
-  const char* name = zip_get_name(archive, index, 0);
-  return read_brml_range(input, name ? name : "", measurement);
+// Through the archive's checked entries, as every archive reader: stored or DEFLATE only, and
+// the CRC-32 checked at the end.
+Result<Scan, LoadError> read_range(ZipArchive& archive, const ZipArchive::Entry& range,
+                                   MetaTable& measurement) {
+  auto entry = archive.open_entry(range.index);
+  if (!entry) return fail(std::move(entry).error());
+  Input input(*entry, entry->stated_size());
+  return read_brml_range(input, range.name, measurement);
 }
 
 }  // namespace
 
 ReadStatus read_brml(Input& input, ScanSink& sink) {
-  ByteBuffer storage;
-  auto archive = open_input_archive(input, storage);
+  auto archive = ZipArchive::read(input);
   if (!archive) return fail(std::move(archive).error());
-  const auto entries = range_entries(archive->get());
+  const auto entries = range_entries(*archive);
   if (entries.empty()) return fail(EntryNotFound{std::string(raw_data_pattern)});
   bool first = true;
-  for (const auto& [number, index] : entries) {
+  for (const auto& [number, range] : entries) {
     // The instrument is described in every range; the first one speaks for the measurement.
     MetaTable ignored;
-    auto scan = read_range(archive->get(), index, first ? sink.meta() : ignored);
+    auto scan = read_range(*archive, range, first ? sink.meta() : ignored);
     if (!scan) return fail(std::move(scan).error());
     first = false;
     if (!sink.take(std::move(scan).value())) break;

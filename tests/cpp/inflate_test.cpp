@@ -1,5 +1,5 @@
 // The inflater over extreme splits of its input and output.
-#include "formats/inflate.hpp"
+#include "archive/inflate.hpp"
 
 #include <gtest/gtest.h>
 #include <isa-l/crc.h>

@@ -1,4 +1,4 @@
-#include "formats/inflate.hpp"
+#include "archive/inflate.hpp"
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
