@@ -51,7 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case EventKind::start_tag:
         if (parser.depth() != depth_before + 1) die("a start tag did not open an element");
+        if (parser.open_name(depth_before) != e.name) die("the path lost the element's name");
+        if (parser.marks() != depth_before) die("marks not inherited from the parent");
+        parser.set_marks(static_cast<std::uint32_t>(parser.depth()));
         walk_attributes(e);
+        // Every other element's text is taken whole: the element must be closed after it.
+        if (e.offset % 2 == 1) {
+          auto text = parser.element_text();
+          if (text && parser.depth() != depth_before) die("element text left it open");
+          if (!text && text.error().description().empty()) die("text error without a text");
+        }
         break;
       case EventKind::empty_tag:
         if (parser.depth() != depth_before) die("an empty tag changed the depth");
@@ -62,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case EventKind::text:
         if (e.bytes.empty()) die("an empty text event");
+        if (parser.depth() > 0 && parser.around(0) != parser.open_name(parser.depth() - 1)) {
+          die("text not held by the innermost open element");
+        }
         (void)morvex::xml::check_utf8(e.bytes, e.offset);
         break;
       default:

@@ -9,10 +9,15 @@
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "xml/attributes.hpp"
+#include "xml/markup.hpp"
 #include "xml/pull_parser.hpp"
 
 namespace morvex {
 namespace {
+
+// Marked on the parser's path: the elements of a data route after the first, which hold no
+// measured data.
+constexpr std::uint32_t in_other_route = 1;
 
 // Elements whose text the reader takes; the text of any other is never gathered.
 constexpr std::string_view text_elements[] = {
@@ -69,11 +74,6 @@ struct Attributes {
   }
 };
 
-std::string_view local_name(std::string_view qualified) {
-  const std::size_t colon = qualified.rfind(':');
-  return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-}
-
 std::optional<std::size_t> column_of(std::optional<std::string_view> text) {
   if (!text) return std::nullopt;
   const auto value = parse_double(*text);
@@ -99,13 +99,7 @@ class RangeReader {
           if (auto step = on_tag(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_tag:
-          if (auto step = on_end(); !step) return fail(std::move(step).error());
-          break;
-        case xml::EventKind::text:
-          if (gathering_) text_.append(event->bytes);
-          break;
-        case xml::EventKind::reference:
-          if (gathering_) return failure("a reference inside <" + path_.back() + ">");
+          if (parser_.depth() == 0) closed_ = true;
           break;
         case xml::EventKind::end_of_input:
           if (!closed_) return failure("the document ends before </RawData>");
@@ -134,32 +128,31 @@ class RangeReader {
     }
   }
 
-  bool under(std::string_view parent) const { return !path_.empty() && path_.back() == parent; }
+  // The local name of the `up`-th element around the event; empty beyond the root.
+  std::string_view around(std::size_t up) const { return xml::local_name(parser_.around(up)); }
+  bool under(std::string_view parent) const { return around(0) == parent; }
   bool under(std::string_view parent, std::string_view grandparent) const {
-    return path_.size() >= 2 && path_.back() == parent && path_[path_.size() - 2] == grandparent;
+    return around(0) == parent && around(1) == grandparent;
   }
 
   Status<ParseError> on_tag(const xml::Event& tag) {
-    const std::string_view name = local_name(tag.name);
-    if (path_.empty() && name != "RawData") return failure("the root element is not <RawData>");
-    if (name == "DataRoute" && under("DataRoutes")) ++routes_;
-    // Only the first data route (the measured data) is read.
-    const bool in_route = routes_ == 1 || !in_path("DataRoute");
-    if (in_route) {
-      auto attributes = attributes_of(tag);
-      if (!attributes) return fail(std::move(attributes).error());
-      if (auto step = on_attributes(name, *attributes); !step) return step;
+    const std::string_view name = xml::local_name(tag.name);
+    if (parser_.depth() == (tag.kind == xml::EventKind::start_tag ? 1u : 0u) && name != "RawData") {
+      return failure("the root element is not <RawData>");
     }
-    if (tag.kind == xml::EventKind::start_tag) {
-      path_.emplace_back(name);
-      text_.clear();
-      gathering_ = in_route && std::ranges::find(text_elements, name) != std::end(text_elements);
+    if (name == "DataRoute" && under("DataRoutes") && ++routes_ > 1) {
+      parser_.set_marks(in_other_route);
+    }
+    // Only the first data route (the measured data) is read.
+    if (parser_.marks() & in_other_route) return succeeded;
+    auto attributes = attributes_of(tag);
+    if (!attributes) return fail(std::move(attributes).error());
+    if (auto step = on_attributes(name, *attributes); !step) return step;
+    if (tag.kind == xml::EventKind::start_tag &&
+        std::ranges::find(text_elements, name) != std::end(text_elements)) {
+      return on_text_element(name);
     }
     return succeeded;
-  }
-
-  bool in_path(std::string_view name) const {
-    return std::ranges::find(path_, name) != path_.end();
   }
 
   Status<ParseError> on_attributes(std::string_view name, const Attributes& attributes) {
@@ -200,7 +193,7 @@ class RangeReader {
   }
 
   Status<ParseError> on_view(const Attributes& attributes) {
-    const std::string_view type = local_name(attributes.get("xsi:type").value_or(""));
+    const std::string_view type = xml::local_name(attributes.get("xsi:type").value_or(""));
     const auto start = column_of(attributes.get("Start"));
     const auto length = column_of(attributes.get("Length"));
     if (!start || !length) return failure("a data view without a valid Start and Length");
@@ -223,14 +216,12 @@ class RangeReader {
     return succeeded;
   }
 
-  Status<ParseError> on_end() {
-    if (path_.empty()) return succeeded;
-    const std::string name = std::move(path_.back());
-    path_.pop_back();
-    if (path_.empty() && name == "RawData") closed_ = true;
-    if (!gathering_) return succeeded;
-    gathering_ = false;
-    const std::string_view text = trim_white_space(text_);
+  // The element's whole text, read at once; around it, as at its end tag, its parents.
+  Status<ParseError> on_text_element(std::string_view local) {
+    const std::string name(local);
+    auto element_text = parser_.element_text();
+    if (!element_text) return failure("XML error: " + element_text.error().description());
+    const std::string_view text = trim_white_space(*element_text);
     if (name == "Datum") return take_row(text);
     if (name == "TimeStampStarted" && under("RawData")) {
       set_header_text(meta_, "started", text);
@@ -241,8 +232,8 @@ class RangeReader {
       if (const auto value = parse_double(text)) meta_.set("time_per_step_s", *value);
     } else if (name == "TubeMaterial" && under("Tube")) {
       set_header_text(measurement_, "anode", text);
-    } else if (under("ScanAxisInfo", "ScanAxes") && path_.size() >= 3 &&
-               path_[path_.size() - 3] == "ScanInformation" && !axes_.empty()) {
+    } else if (under("ScanAxisInfo", "ScanAxes") && around(2) == "ScanInformation" &&
+               !axes_.empty()) {
       const auto value = parse_double(text);
       if (name == "Start") axes_.back().start = value;
       if (name == "Increment") axes_.back().increment = value;
@@ -335,9 +326,6 @@ class RangeReader {
   std::string_view entry_;
   MetaTable& measurement_;
   MetaTable meta_;
-  std::vector<std::string> path_;  // local names of the open elements
-  std::string text_;
-  bool gathering_ = false;
   bool closed_ = false;
   std::size_t routes_ = 0;
   std::vector<AxisInfo> axes_;

@@ -36,16 +36,6 @@ Failure<ParseError> failure(std::string_view what, const xml::Error& error) {
                        error.offset);
 }
 
-// The predefined entities; a character reference is left out rather than guessed.
-std::string_view entity_text(std::string_view name) {
-  if (name == "amp") return "&";
-  if (name == "lt") return "<";
-  if (name == "gt") return ">";
-  if (name == "quot") return "\"";
-  if (name == "apos") return "'";
-  return {};
-}
-
 // Texts of the three sections that matter, and the positions of the fixed axes.
 class ConditionsReader {
  public:
@@ -57,8 +47,7 @@ class ConditionsReader {
       if (!event) return failure("parse error: ", event.error());
       switch (event->kind) {
         case xml::EventKind::start_tag:
-          open_.emplace_back(event->name);
-          text_.clear();
+          if (auto field = on_start(*event); !field) return fail(std::move(field).error());
           break;
         case xml::EventKind::empty_tag:
           if (auto axis = on_empty(*event); !axis) return fail(std::move(axis).error());
@@ -67,13 +56,6 @@ class ConditionsReader {
           if (auto invalid = xml::check_utf8(event->bytes, event->offset)) {
             return failure("text decode error: ", *invalid);
           }
-          text_.append(event->bytes);
-          break;
-        case xml::EventKind::reference:
-          text_.append(entity_text(event->bytes));
-          break;
-        case xml::EventKind::end_tag:
-          on_end();
           break;
         case xml::EventKind::end_of_input:
           return finish();
@@ -84,26 +66,33 @@ class ConditionsReader {
   }
 
  private:
-  std::string_view parent() const {
-    return open_.size() >= 2 ? std::string_view(open_[open_.size() - 2]) : std::string_view();
+  Fields* section_around() {
+    const std::string_view parent = parser_.around(0);
+    if (parent == "GeneralInformation") return &general_;
+    if (parent == "XrayGenerator") return &generator_;
+    if (parent == "ScanInformation") return &scan_;
+    return nullptr;
   }
 
-  void on_end() {
-    if (open_.empty()) return;
-    Fields* section = nullptr;
-    if (parent() == "GeneralInformation") section = &general_;
-    if (parent() == "XrayGenerator") section = &generator_;
-    if (parent() == "ScanInformation") section = &scan_;
-    const std::string_view text = trim_white_space(text_);
-    if (section && !text.empty()) section->emplace_back(open_.back(), text);
-    open_.pop_back();
-    text_.clear();
+  // An element of a section is a field: its whole text, where it has any, under its name.
+  Status<ParseError> on_start(const xml::Event& tag) {
+    Fields* section = section_around();
+    if (!section) return succeeded;
+    std::string name(tag.name);
+    auto text = parser_.element_text();
+    if (!text) {
+      const bool encoding = text.error().kind == xml::ErrorKind::encoding;
+      return failure(encoding ? "text decode error: " : "parse error: ", text.error());
+    }
+    const std::string_view trimmed = trim_white_space(*text);
+    if (!trimmed.empty()) section->emplace_back(std::move(name), trimmed);
+    return succeeded;
   }
 
   // <Axis Name=".." Unit=".." Position=".." State=".."/>: a fixed axis with a unit and a
   // numeric position is one of the scan's other axes; the first of a name counts.
   Status<ParseError> on_empty(const xml::Event& tag) {
-    if (tag.name != "Axis" || open_.empty() || open_.back() != "Axes") return succeeded;
+    if (tag.name != "Axis" || parser_.around(0) != "Axes") return succeeded;
     xml::AttributeReader attributes(tag);
     Fields values;
     for (;;) {
@@ -206,8 +195,6 @@ class ConditionsReader {
   }
 
   xml::PullParser parser_;
-  std::vector<std::string> open_;
-  std::string text_;
   Fields general_;
   Fields generator_;
   Fields scan_;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/axis.hpp"
@@ -16,17 +17,24 @@
 #include "formats/readers.hpp"
 #include "formats/xrdml_scan.hpp"
 #include "xml/attributes.hpp"
+#include "xml/markup.hpp"
 #include "xml/pull_parser.hpp"
 
 namespace morvex {
 namespace {
 
-// Plain flags, not counters: an element nested in one of the same name is not tracked.
+// What the reader marks on the parser's path of open elements: a mark holds inside the
+// element that got it, down to its deepest child, and ends with it.
+constexpr std::uint32_t in_2theta_positions = 1;  // a positions element whose axis is "2Theta"
+constexpr std::uint32_t in_start_position = 2;    // a startPosition inside the 2θ positions
+constexpr std::uint32_t in_end_position = 4;      // an endPosition inside the 2θ positions
+constexpr std::uint32_t in_intensities = 8;       // whatever encloses it
+constexpr std::uint32_t in_scan = 16;             // every scan: the scan being read
+constexpr std::uint32_t in_scan_positions = 32;   // every scan: a positions element of it
+constexpr std::uint32_t in_sample = 64;
+
+// For the first pattern, what the 2θ positions and intensities read so far hold.
 struct XrdmlScanState {
-  bool in_2theta_positions = false;
-  bool in_start_position = false;
-  bool in_end_position = false;
-  bool in_intensities = false;
   bool start_found = false;
   bool end_found = false;
   double start_position = 0;
@@ -34,9 +42,6 @@ struct XrdmlScanState {
   // For the first pattern: from every intensities element so far, never cleared. For every
   // scan: those of the scan being read.
   std::vector<double> intensity_values;
-  // The intensities element last opened, for the message when the input ends inside it.
-  std::string intensities_name;
-  std::uint64_t intensities_offset = 0;
 };
 
 // Elements whose text the reading of every scan takes, and where it goes.
@@ -49,7 +54,7 @@ enum class Field {
   common_counting_time,
   counting_times,
   attenuation,
-  measurement_key,  // a number of the measurement under `field_key_`
+  measurement_key,  // a number of the measurement under the rule's key
   measurement_text,
   scan_text,
 };
@@ -77,12 +82,6 @@ constexpr FieldRule field_rules[] = {
     {"anodeMaterial", Field::measurement_text, "anode"},
 };
 
-// Names are compared without their namespace prefix, which documents spell as they like.
-std::string_view local_name(std::string_view qualified) {
-  const std::size_t colon = qualified.rfind(':');
-  return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-}
-
 // Schema 1.x documents call the measured values "intensities", schema 2.x "counts".
 bool is_intensities(std::string_view local) {
   return local == "intensities" || local == "counts";
@@ -90,6 +89,12 @@ bool is_intensities(std::string_view local) {
 
 Failure<ParseError> failure(std::string_view prefix, const xml::Error& error) {
   return parse_failure(std::string(prefix) + error.description(), error.offset);
+}
+
+// Text that is not UTF-8 has a message of its own.
+Failure<ParseError> text_failure(const xml::Error& error) {
+  const bool encoding = error.kind == xml::ErrorKind::encoding;
+  return failure(encoding ? "XRDML text decode error: " : "XRDML parse error: ", error);
 }
 
 std::vector<double> numbers_of(std::string_view text, std::vector<std::string_view>& tokens) {
@@ -114,13 +119,11 @@ class ScanReader {
           if (auto step = on_start(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_tag:
-          if (settles(*event)) {
-            if (!every_) return emit_first();
-            state_.in_intensities = false;
-          }
           if (every_) {
             if (auto step = on_end(*event); !step) return fail(std::move(step).error());
             if (stopped_) return succeeded;
+          } else if (settles(*event)) {
+            return emit_first();
           }
           break;
         case xml::EventKind::text:
@@ -135,28 +138,32 @@ class ScanReader {
   }
 
  private:
+  void mark(std::uint32_t on, std::uint32_t off = 0) {
+    parser_.set_marks((parser_.marks() & ~off) | on);
+  }
+
   Status<ParseError> on_start(const xml::Event& tag) {
-    const std::string_view local = local_name(tag.name);
+    const std::string_view local = xml::local_name(tag.name);
     if (local == "positions") return on_positions(tag);
-    if (every_ && local == "scan") return on_scan(tag);
+    if (every_ && local == "scan" && !(parser_.marks() & in_scan)) return on_scan(tag);
+    const std::uint32_t marks = parser_.marks();
     if (local == "startPosition") {
-      if (state_.in_2theta_positions) state_.in_start_position = true;
+      if (marks & in_2theta_positions) mark(in_start_position);
     } else if (local == "endPosition") {
-      if (state_.in_2theta_positions) state_.in_end_position = true;
+      if (marks & in_2theta_positions) mark(in_end_position);
     } else if (is_intensities(local)) {
-      state_.in_intensities = true;
-      state_.intensities_name.assign(tag.name);
-      state_.intensities_offset = tag.offset;
+      mark(in_intensities);
+    } else if (local == "sample") {
+      mark(in_sample);
     }
-    if (every_) start_field(local);
-    return succeeded;
+    return every_ ? take_field(local) : succeeded;
   }
 
   // Every attribute is walked, even after "axis", so that a malformed one is reported
   // wherever it stands in the tag.
   Status<ParseError> on_positions(const xml::Event& tag) {
-    state_.in_2theta_positions = false;
     AxisPositions axis;
+    bool two_theta = false;
     xml::AttributeReader attributes(tag);
     for (;;) {
       auto attribute = attributes.next();
@@ -170,16 +177,20 @@ class ScanReader {
         axis.unit = std::move(value).value();
         continue;
       }
-      if (*value == "2Theta") state_.in_2theta_positions = true;
+      two_theta = *value == "2Theta";
       axis.axis = std::move(value).value();
     }
-    if (every_ && in_scan_) parts_.axes.push_back(std::move(axis));
+    const bool of_scan = every_ && (parser_.marks() & in_scan);
+    mark((two_theta ? in_2theta_positions : 0) | (of_scan ? in_scan_positions : 0),
+         in_2theta_positions | in_scan_positions);
+    if (of_scan) parts_.axes.push_back(std::move(axis));
     return succeeded;
   }
 
-  // A scan starts afresh: its attributes are its status and the axis the file names.
+  // A scan starts afresh: its attributes are its status and the axis the file names. A scan
+  // inside a scan is part of it, not one of its own.
   Status<ParseError> on_scan(const xml::Event& tag) {
-    in_scan_ = true;
+    mark(in_scan);
     parts_ = XrdmlScanParts{};
     state_.intensity_values.clear();
     xml::AttributeReader attributes(tag);
@@ -195,109 +206,98 @@ class ScanReader {
     }
   }
 
-  void start_field(std::string_view local) {
-    field_ = Field::none;
-    field_text_.clear();
-    if (local == "sample") in_sample_ = true;
-    if (in_sample_ && (local == "id" || local == "name")) {
-      field_ = Field::measurement_text;
-      field_key_ = local == "id" ? "sample_id" : "sample_name";
-      return;
+  // The field an element of this name is, where it stands, and under which key.
+  std::pair<Field, std::string_view> field_of(std::string_view local) const {
+    const std::uint32_t marks = parser_.marks();
+    if ((marks & in_sample) && (local == "id" || local == "name")) {
+      return {Field::measurement_text, local == "id" ? "sample_id" : "sample_name"};
     }
     if (local == "startTimeStamp") {
-      field_ = in_scan_ ? Field::scan_text : Field::measurement_text;
-      field_key_ = "started";
-      return;
+      return {(marks & in_scan) ? Field::scan_text : Field::measurement_text, "started"};
     }
     for (const FieldRule& rule : field_rules) {
       if (rule.element != local) continue;
-      field_ = rule.field;
-      field_key_ = rule.key;
       // Positions count only inside a positions element of a scan.
-      if (field_ <= Field::listed && (!in_scan_ || parts_.axes.empty())) field_ = Field::none;
-      return;
+      if (rule.field <= Field::listed && !(marks & in_scan_positions)) return {Field::none, ""};
+      return {rule.field, rule.key};
     }
+    return {Field::none, ""};
   }
 
-  Status<ParseError> on_end(const xml::Event& tag) {
-    const std::string_view local = local_name(tag.name);
-    if (local == "sample") in_sample_ = false;
-    if (local == "scan" && in_scan_) return finish_scan();
-    if (field_ == Field::none) return succeeded;
-    const Field field = field_;
-    field_ = Field::none;
-    take_field(field);
-    return succeeded;
-  }
-
-  void take_field(Field field) {
-    const std::string_view text = trim_white_space(field_text_);
+  // The whole text of a field element, its references expanded, is read at once.
+  Status<ParseError> take_field(std::string_view local) {
+    const auto [field, key] = field_of(local);
+    if (field == Field::none) return succeeded;
+    const bool two_theta = parser_.marks() & in_2theta_positions;
+    auto element_text = parser_.element_text();
+    if (!element_text) return text_failure(element_text.error());
+    const std::string_view text = trim_white_space(*element_text);
     if (field == Field::measurement_text || field == Field::scan_text) {
-      if (text.empty()) return;
+      if (text.empty()) return succeeded;
       MetaTable& meta = field == Field::scan_text ? parts_.meta : sink_.meta();
       if (field == Field::scan_text && !sink_.meta().find("started")) {
         sink_.meta().set("started", std::string(text));
       }
-      meta.set(field_key_, std::string(text));
-      return;
+      meta.set(key, std::string(text));
+      return succeeded;
     }
     if (field == Field::listed || field == Field::counting_times || field == Field::attenuation) {
       auto values = numbers_of(text, tokens_);
       if (field == Field::listed) parts_.axes.back().listed = std::move(values);
       if (field == Field::counting_times) parts_.counting_times = std::move(values);
       if (field == Field::attenuation) parts_.attenuation = std::move(values);
-      return;
+      return succeeded;
     }
     const auto value = parse_double(text);
-    if (!value) return;  // a value that is no number is not stated
+    if (!value) {
+      // Only a 2θ position must be a number; any other value that is none is not stated.
+      if (!two_theta || text.empty() || (field != Field::start && field != Field::end)) {
+        return succeeded;
+      }
+      return parse_failure(field == Field::start ? "XRDML invalid 2Theta start position"
+                                                 : "XRDML invalid 2Theta end position");
+    }
+    set_number(field, key, *value);
+    return succeeded;
+  }
+
+  void set_number(Field field, std::string_view key, double value) {
     switch (field) {
       case Field::start:
-        parts_.axes.back().start = *value;
+        parts_.axes.back().start = value;
         break;
       case Field::end:
-        parts_.axes.back().end = *value;
+        parts_.axes.back().end = value;
         break;
       case Field::common:
-        parts_.axes.back().common = *value;
+        parts_.axes.back().common = value;
         break;
       case Field::common_counting_time:
-        parts_.common_counting_time = *value;
+        parts_.common_counting_time = value;
         break;
       case Field::measurement_key:
-        sink_.meta().set(field_key_, *value);
+        sink_.meta().set(key, value);
         break;
       default:
         break;
     }
   }
 
-  Status<ParseError> finish_scan() {
-    in_scan_ = false;
+  // The end of a scan: the element that closed is a scan when what holds it is no scan.
+  Status<ParseError> on_end(const xml::Event& tag) {
+    if (xml::local_name(tag.name) != "scan" || (parser_.marks() & in_scan)) return succeeded;
     ++scans_;
-    auto scan = build_xrdml_scan(std::move(parts_), std::move(state_.intensity_values));
+    auto built = build_xrdml_scan(std::move(parts_), std::move(state_.intensity_values));
     state_.intensity_values = {};
-    if (!scan) {
-      const auto& error = scan.error();
-      return parse_failure(error.message());
-    }
-    stopped_ = !sink_.take(std::move(scan).value());
+    if (!built) return parse_failure(built.error().message());
+    stopped_ = !sink_.take(std::move(built).value());
     return succeeded;
   }
 
   // True when this end tag completes the first usable scan: reading stops there.
-  bool settles(const xml::Event& tag) {
-    const std::string_view local = local_name(tag.name);
-    if (local == "positions") {
-      state_.in_2theta_positions = false;
-    } else if (local == "startPosition") {
-      state_.in_start_position = false;
-    } else if (local == "endPosition") {
-      state_.in_end_position = false;
-    } else if (is_intensities(local)) {
-      if (state_.start_found && state_.end_found && !state_.intensity_values.empty()) return true;
-      state_.in_intensities = false;
-    }
-    return false;
+  bool settles(const xml::Event& tag) const {
+    return is_intensities(xml::local_name(tag.name)) && state_.start_found && state_.end_found &&
+           !state_.intensity_values.empty();
   }
 
   // Each text event stands alone: a value split by a comment or a reference gives two.
@@ -305,20 +305,20 @@ class ScanReader {
     if (auto invalid = xml::check_utf8(text.bytes, text.offset)) {
       return failure("XRDML text decode error: ", *invalid);
     }
-    if (field_ != Field::none) field_text_.append(text.bytes);
     const std::string_view trimmed = trim_white_space(text.bytes);
     if (trimmed.empty()) return succeeded;
-    if (state_.in_start_position) {
+    const std::uint32_t marks = parser_.marks();
+    if (marks & in_start_position) {
       const auto value = parse_double(trimmed);
       if (!value) return parse_failure("XRDML invalid 2Theta start position");
       state_.start_position = *value;
       state_.start_found = true;
-    } else if (state_.in_end_position) {
+    } else if (marks & in_end_position) {
       const auto value = parse_double(trimmed);
       if (!value) return parse_failure("XRDML invalid 2Theta end position");
       state_.end_position = *value;
       state_.end_found = true;
-    } else if (state_.in_intensities) {
+    } else if (marks & in_intensities) {
       append_intensities(trimmed);
     }
     return succeeded;
@@ -338,14 +338,20 @@ class ScanReader {
     });
   }
 
+  // The innermost open intensities element, whose mark the input ended in.
+  xml::Error cut_intensities() const {
+    std::size_t level = parser_.depth();
+    while (level > 1 && !is_intensities(xml::local_name(parser_.open_name(level - 1)))) --level;
+    return {xml::enclosed("unexpected end of input inside <", parser_.open_name(level - 1), ">"),
+            parser_.open_offset(level - 1)};
+  }
+
   ReadStatus at_end_of_input() {
     // A file cut off inside its intensities would otherwise pass for a complete scan.
-    if (state_.in_intensities) {
-      const xml::Error cut{"unexpected end of input inside <" + state_.intensities_name + ">",
-                           state_.intensities_offset};
-      return failure("XRDML parse error: ", cut);
+    if (parser_.marks() & in_intensities) return failure("XRDML parse error: ", cut_intensities());
+    if (parser_.marks() & in_scan) {
+      return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
     }
-    if (in_scan_) return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
     if (every_ && scans_ > 0) return succeeded;
     // A document without scan elements still gives the pattern of its 2θ positions.
     if (!state_.start_found) return parse_failure("XRDML missing 2Theta start position");
@@ -369,15 +375,10 @@ class ScanReader {
   const bool every_;
   XrdmlScanState state_;
   std::vector<std::string_view> tokens_;
-  // Every scan: the scan element being read and the field whose text is gathered.
-  bool in_scan_ = false;
-  bool in_sample_ = false;
+  // Every scan: the parts of the scan being read.
   bool stopped_ = false;
   std::size_t scans_ = 0;
   XrdmlScanParts parts_;
-  Field field_ = Field::none;
-  std::string_view field_key_;
-  std::string field_text_;
 };
 
 }  // namespace

@@ -137,28 +137,34 @@ XmlResult<std::string> unescape_value(const Attribute& attribute) {
       return error_at("reference without ';' in attribute value", offset);
     }
     const std::string_view name = raw.substr(amp + 1, semicolon - amp - 1);
-    const std::string shown = enclosed("&", name, ";");
-    if (name.starts_with('#')) {
-      const auto code = character_reference(name);
-      if (!code) return error_at("invalid character reference " + shown, offset);
-      if (!is_xml_char(*code)) {
-        return error_at("character reference " + shown + " is not an XML character", offset);
-      }
-      append_utf8(value, *code);
-    } else if (const auto c = predefined_entity(name)) {
-      value.push_back(*c);
-    } else {
-      return error_at("unknown entity " + shown, offset);
-    }
+    if (auto invalid = append_reference(name, offset, value)) return fail(std::move(*invalid));
     i = semicolon + 1;
   }
   return value;
 }
 
+std::optional<Error> append_reference(std::string_view name, std::uint64_t offset,
+                                      std::string& out) {
+  const std::string shown = enclosed("&", name, ";");
+  if (name.starts_with('#')) {
+    const auto code = character_reference(name);
+    if (!code) return Error{"invalid character reference " + shown, offset};
+    if (!is_xml_char(*code)) {
+      return Error{"character reference " + shown + " is not an XML character", offset};
+    }
+    append_utf8(out, *code);
+  } else if (const auto c = predefined_entity(name)) {
+    out.push_back(*c);
+  } else {
+    return Error{"unknown entity " + shown, offset};
+  }
+  return std::nullopt;
+}
+
 std::optional<Error> check_utf8(std::string_view bytes, std::uint64_t offset) {
   const std::size_t bad = first_invalid_utf8(bytes);
   if (bad == std::string_view::npos) return std::nullopt;
-  return Error{"invalid UTF-8", offset + bad};
+  return Error{"invalid UTF-8", offset + bad, ErrorKind::encoding};
 }
 
 }  // namespace morvex::xml

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "xml/markup.hpp"
 #include "xml/pull_parser.hpp"
 
 namespace morvex::xml {
@@ -35,10 +36,5 @@ class AttributeReader {
 // The value with the five predefined entities and decimal or hexadecimal character
 // references replaced; the raw value must be UTF-8. Nothing else is normalised.
 XmlResult<std::string> unescape_value(const Attribute& attribute);
-
-// Checks strict UTF-8 (no overlong forms, surrogates or code points above U+10FFFF);
-// the error names the offset of the first byte that is wrong. `offset` is where `bytes`
-// start in the input.
-std::optional<Error> check_utf8(std::string_view bytes, std::uint64_t offset);
 
 }  // namespace morvex::xml

@@ -9,6 +9,8 @@
 namespace morvex::xml {
 namespace {
 
+constexpr std::string_view cdata_open = "<![CDATA[";
+
 std::string_view trim_xml_space(std::string_view text) {
   std::size_t first = 0;
   while (first < text.size() && is_xml_space(text[first])) ++first;
@@ -67,39 +69,101 @@ Failure<Error> PullParser::end_inside(const char* inside, std::uint64_t offset) 
 // Events
 
 XmlResult<Event> PullParser::next() {
+  opened_ = false;
   if (failure_) return fail(*failure_);
   if (finished_) return Event{EventKind::end_of_input, {}, {}, here()};
   auto event = read_event();
-  if (!event) {
-    failure_ = event.error();
-  } else if (event->kind == EventKind::end_of_input) {
-    finished_ = true;
-  }
+  if (!event) return stop(std::move(event).error());
+  if (event->kind == EventKind::end_of_input) finished_ = true;
+  opened_ = event->kind == EventKind::start_tag;
   return event;
+}
+
+Failure<Error> PullParser::stop(Error error) {
+  failure_ = error;
+  return fail(std::move(error));
 }
 
 XmlResult<Event> PullParser::read_event() {
   for (;;) {
-    event_.clear();
-    const std::string_view bytes = ahead();
-    if (bytes.empty()) {
-      if (io_error_) return fail(*io_error_);
-      return Event{EventKind::end_of_input, {}, {}, here()};
+    auto event = read_piece();
+    if (!event || event->kind != EventKind::text) return event;
+    // Text is trimmed, and a stretch of white space alone is no event: go on to what follows.
+    const std::string_view text = trim_xml_space(event->bytes);
+    if (!text.empty()) {
+      event->offset += static_cast<std::uint64_t>(text.data() - event->bytes.data());
+      event->bytes = text;
+      return event;
     }
-    const std::uint64_t offset = here();
-    const char c = bytes.front();
-    if (c == '<') {
-      input_.consume(1);
-      return read_markup(offset);
-    }
-    if (c == '&') {
-      input_.consume(1);
-      return read_reference(offset);
-    }
-    auto text = read_text(offset);
-    // A stretch of white space alone is no event; go on to what follows it.
-    if (!text || !text->bytes.empty()) return text;
   }
+}
+
+// One piece of the document as it stands: text is not trimmed, white space alone included.
+XmlResult<Event> PullParser::read_piece() {
+  event_.clear();
+  const std::string_view bytes = ahead();
+  if (bytes.empty()) {
+    if (io_error_) return fail(*io_error_);
+    return Event{EventKind::end_of_input, {}, {}, here()};
+  }
+  const std::uint64_t offset = here();
+  const char c = bytes.front();
+  if (c == '<') {
+    input_.consume(1);
+    return read_markup(offset);
+  }
+  if (c == '&') {
+    input_.consume(1);
+    return read_reference(offset);
+  }
+  return read_text(offset);
+}
+
+// Reads on to the end tag of the element just opened; its own end tag is the first that
+// brings the depth below where it began.
+XmlResult<std::string_view> PullParser::element_text() {
+  text_.clear();
+  if (!opened_) return std::string_view(text_);
+  opened_ = false;
+  const std::size_t level = open_.size() - 1;
+  for (;;) {
+    auto piece = read_piece();
+    if (!piece) return stop(std::move(piece).error());
+    switch (piece->kind) {
+      case EventKind::text:
+      case EventKind::cdata: {
+        // A CDATA section's offset is that of its "<![CDATA[", before the text.
+        const std::uint64_t at =
+            piece->offset + (piece->kind == EventKind::cdata ? cdata_open.size() : 0);
+        if (auto invalid = check_utf8(piece->bytes, at)) return stop(*invalid);
+        text_.append(piece->bytes);
+        break;
+      }
+      case EventKind::reference:
+        if (auto invalid = append_reference(piece->bytes, piece->offset, text_)) {
+          return stop(*invalid);
+        }
+        break;
+      case EventKind::end_tag:
+        if (open_.size() == level) return std::string_view(text_);
+        break;
+      case EventKind::end_of_input:
+        return stop(Error{enclosed("unexpected end of input inside <", open_name(level), ">"),
+                          open_offset(level)});
+      default:  // markup inside adds nothing
+        break;
+    }
+  }
+}
+
+std::string_view PullParser::around(std::size_t up) const {
+  const std::size_t held = open_.size() - (opened_ ? 1 : 0);
+  return up < held ? open_name(held - 1 - up) : std::string_view();
+}
+
+std::string_view PullParser::open_name(std::size_t level) const {
+  const std::size_t begin = level > 0 ? open_[level - 1].name_end : 0;
+  return std::string_view(open_names_).substr(begin, open_[level].name_end - begin);
 }
 
 // Character data up to the next "<" or "&" or the end of input.
@@ -120,9 +184,7 @@ XmlResult<Event> PullParser::read_text(std::uint64_t offset) {
   }
   // A read error cuts the text short, so it must not pass for the end of the document.
   if (io_error_) return fail(*io_error_);
-  const std::string_view text = trim_xml_space(event_);
-  const auto leading = static_cast<std::uint64_t>(text.data() - event_.data());
-  return Event{EventKind::text, text, {}, offset + leading};
+  return Event{EventKind::text, event_, {}, offset};
 }
 
 // Text that runs on past the buffer may be most of the input, as a scan's intensities are:
@@ -174,8 +236,9 @@ XmlResult<Event> PullParser::read_tag(std::uint64_t offset) {
   const std::string_view name = first_word(content);
   if (name.empty()) return error_at("missing element name", offset);
   if (!empty) {
+    const std::uint32_t marks = open_.empty() ? 0 : open_.back().marks;
     open_names_.append(name);
-    open_ends_.push_back(open_names_.size());
+    open_.push_back({open_names_.size(), offset, marks});
   }
   return Event{empty ? EventKind::empty_tag : EventKind::start_tag, content, name, offset};
 }
@@ -192,15 +255,13 @@ XmlResult<Event> PullParser::read_end_tag(std::uint64_t offset) {
   while (!name.empty() && is_xml_space(name.back())) name.remove_suffix(1);
   if (name.empty()) return error_at("missing element name in an end tag", offset);
   const auto shown = [name] { return enclosed("end tag </", name, ">"); };
-  if (open_ends_.empty()) return error_at(shown() + " without an open element", offset);
-  const std::size_t last_end = open_ends_.back();
-  const std::size_t last_begin = open_ends_.size() > 1 ? open_ends_[open_ends_.size() - 2] : 0;
-  const std::string_view open(open_names_.data() + last_begin, last_end - last_begin);
+  if (open_.empty()) return error_at(shown() + " without an open element", offset);
+  const std::string_view open = open_name(open_.size() - 1);
   if (name != open) {
     return error_at(shown() + enclosed(" does not match the open element <", open, ">"), offset);
   }
-  open_ends_.pop_back();
-  open_names_.resize(last_begin);
+  open_names_.resize(static_cast<std::size_t>(open.data() - open_names_.data()));
+  open_.pop_back();
   return Event{EventKind::end_tag, event_, name, offset};
 }
 

@@ -6,6 +6,10 @@
 // ends outside markup is simply the end of the document, open elements or not. What it does
 // check (markup syntax, end tags against the open elements, a lone "&") it reports as an
 // Error naming what was wrong and the byte offset where it was found.
+//
+// Readers need not track elements themselves: the parser keeps the path of open elements,
+// each with marks a reader may set on it that its children inherit, and on request gathers
+// an element's whole text with its references expanded.
 #pragma once
 
 #include <array>
@@ -64,11 +68,40 @@ class PullParser {
   // error every further call returns the same again.
   XmlResult<Event> next();
 
-  // Number of elements opened and not yet closed.
-  std::size_t depth() const { return open_ends_.size(); }
+  // Number of elements opened and not yet closed; a start tag's element is open already.
+  std::size_t depth() const { return open_.size(); }
+
+  // The name, as written, of the `up`-th element around the last event: 0 the one that
+  // holds it, 1 that one's parent, and so on; empty beyond the root. A start tag is held by
+  // its parent, as an empty tag or an end tag is.
+  std::string_view around(std::size_t up) const;
+
+  // The qualified name and the start tag's offset of the open element at `level`, 0 the
+  // outermost; level < depth().
+  std::string_view open_name(std::size_t level) const;
+  std::uint64_t open_offset(std::size_t level) const { return open_[level].offset; }
+
+  // Bits a reader gives an element, such as "inside the 2θ positions": each element starts
+  // with its parent's, so a mark holds for everything inside, and ends with the element.
+  std::uint32_t marks() const { return open_.empty() ? 0 : open_.back().marks; }
+  // Replaces the marks of the element the last event opened; after any other event it does
+  // nothing, so that no enclosing element is marked by mistake.
+  void set_marks(std::uint32_t marks) {
+    if (opened_) open_.back().marks = marks;
+  }
+
+  // Right after a start tag: the element's text up to and including its end tag, which is
+  // then closed. Text and CDATA sections of the element and of any element inside it are
+  // joined, references expanded and white space kept; markup, comments and processing
+  // instructions add nothing. The text must be UTF-8 (an encoding error otherwise), and the
+  // input must not end before the end tag. After any other event: empty, nothing read. The
+  // view stays valid until the next call of next() or element_text().
+  XmlResult<std::string_view> element_text();
 
  private:
   XmlResult<Event> read_event();
+  XmlResult<Event> read_piece();
+  Failure<Error> stop(Error error);
   XmlResult<Event> read_text(std::uint64_t offset);
   void reserve_for_long_text();
   XmlResult<Event> read_reference(std::uint64_t offset);
@@ -100,11 +133,18 @@ class PullParser {
   bool finished_ = false;
 
   std::string event_;  // the one reused event buffer
+  std::string text_;   // the gathered text of an element
 
-  // Names of the open elements, concatenated, with the end of each; kept on the heap so
-  // that any depth of nesting costs memory, not stack.
+  // Names of the open elements, concatenated, and for each the end of its name, its offset
+  // and its marks; kept on the heap so that any depth of nesting costs memory, not stack.
+  struct OpenElement {
+    std::size_t name_end;
+    std::uint64_t offset;
+    std::uint32_t marks;
+  };
   std::string open_names_;
-  std::vector<std::size_t> open_ends_;
+  std::vector<OpenElement> open_;
+  bool opened_ = false;  // the last event was a start tag
 };
 
 }  // namespace morvex::xml

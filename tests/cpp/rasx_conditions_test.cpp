@@ -30,7 +30,7 @@ morvex::Result<morvex::RasxConditions, morvex::LoadError> parse(std::string_view
 
 TEST(RasxConditions, KeysUnitsAndFixedAxes) {
   const auto result = parse(R"(<MeasurementConditions>
-    <GeneralInformation><SampleName>Si&amp;Ge</SampleName><Operator>me</Operator>
+    <GeneralInformation><SampleName> Si &amp; Ge&#x394; </SampleName><Operator>me</Operator>
     </GeneralInformation>
     <HWConfigurations><XrayGenerator><TargetName>Cu</TargetName><Voltage>40</Voltage>
       <VoltageUnit>kV</VoltageUnit><Current>30</Current><CurrentUnit>uA</CurrentUnit>
@@ -44,7 +44,7 @@ TEST(RasxConditions, KeysUnitsAndFixedAxes) {
   </MeasurementConditions>)");
   ASSERT_TRUE(result.ok()) << result.error().message();
   const MetaTable& measurement = result.value().measurement;
-  EXPECT_EQ(std::get<std::string>(*measurement.find("sample_name")), "Si&Ge");
+  EXPECT_EQ(std::get<std::string>(*measurement.find("sample_name")), "Si & Ge\xCE\x94");
   EXPECT_EQ(std::get<double>(*measurement.find("voltage_kv")), 40.0);
   EXPECT_EQ(measurement.find("current_ma"), nullptr);  // stated in µA: left to the header
   const auto& header = std::get<MetaTable>(*measurement.find("header"));
@@ -63,9 +63,19 @@ TEST(RasxConditions, KeysUnitsAndFixedAxes) {
 }
 
 TEST(RasxConditions, BrokenDocumentIsAnError) {
-  const auto result = parse("<MeasurementConditions><Axes></Oops>");
-  ASSERT_FALSE(result.ok());
-  EXPECT_TRUE(result.error().message().starts_with("RASX measurement conditions parse error: "));
+  const std::pair<const char*, const char*> cases[] = {
+      {"<MeasurementConditions><Axes></Oops>", "parse error: end tag </Oops>"},
+      {"<ScanInformation><Mode>&nbsp;</Mode>", "parse error: unknown entity &nbsp;"},
+      {"<ScanInformation><Mode>\xB0</Mode>", "text decode error: invalid UTF-8 at byte 23"},
+      {"<ScanInformation><Mode>1", "parse error: unexpected end of input inside <Mode>"},
+  };
+  for (const auto& [document, message] : cases) {
+    const auto result = parse(document);
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(
+        result.error().message().starts_with(std::string("RASX measurement conditions ") + message))
+        << result.error().message();
+  }
 }
 
 // Every profile keeps its third column as attenuation; the one pattern stays two columns.

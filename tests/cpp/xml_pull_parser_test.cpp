@@ -225,6 +225,54 @@ TEST(XmlPullParserNames, DeepNestingNeedsNoStack) {
   EXPECT_EQ(parser.depth(), 0u);
 }
 
+// The path around each event (innermost first) and the marks each element inherits.
+TEST(XmlPullParserPath, AroundEachEventAndMarksThatEndWithTheElement) {
+  ChunkedSource source("<r><a><b/>t</a><c>u</c></r>", 1 << 20);
+  Input input(source);
+  PullParser parser(input);
+  std::vector<std::string> seen;
+  for (auto event = parser.next(); event && event->kind != EventKind::end_of_input;
+       event = parser.next()) {
+    if (event->kind == EventKind::start_tag && event->name == "a") parser.set_marks(1);
+    if (event->kind == EventKind::empty_tag) parser.set_marks(2);  // marks no parent
+    const std::string name(event->kind == EventKind::text ? event->bytes : event->name);
+    seen.push_back(labelled(name + " in ", parser.around(0)) + "," + std::string(parser.around(1)) +
+                   " marks " + std::to_string(parser.marks()));
+  }
+  EXPECT_EQ(seen, (Events{"r in , marks 0", "a in r, marks 1", "b in a,r marks 1",
+                          "t in a,r marks 1", "a in r, marks 0", "c in r, marks 0",
+                          "u in c,r marks 0", "c in r, marks 0", "r in , marks 0"}));
+}
+
+std::string text_of(std::string_view document, std::size_t chunk = 1 << 20) {
+  ChunkedSource source(std::string(document), chunk);
+  Input input(source);
+  PullParser parser(input);
+  if (!parser.next().ok()) return "no start";
+  auto text = parser.element_text();
+  if (!text)
+    return labelled(text.error().kind == ErrorKind::encoding ? "encoding:" : "error:",
+                    text.error().description());
+  auto after = parser.next();
+  return std::string(*text) + "|" + (after ? std::string(after->name) : "?") + "|" +
+         std::to_string(parser.depth());
+}
+
+TEST(XmlPullParserElementText, JoinedExpandedAndClosed) {
+  EXPECT_EQ(text_of("<a> Si &amp; Ge </a><z/>"), " Si & Ge |z|0");
+  EXPECT_EQ(text_of("<a> Si &amp; &#x394; Ge <!-- c --><?p?><![CDATA[<1>]]><b k='v'>2</b> </a>"
+                    "<z/>",
+                    3),
+            " Si & \xCE\x94 Ge <1>2 |z|0");
+  EXPECT_EQ(text_of("<a></a><z/>"), "|z|0");
+  EXPECT_EQ(text_of("<a>x &nbsp;</a>"), "error:unknown entity &nbsp; at byte 5");
+  EXPECT_EQ(text_of("<a>x<![CDATA[\xB0]]></a>"), "encoding:invalid UTF-8 at byte 13");
+  EXPECT_EQ(text_of("<a>1<b>2"), "error:unexpected end of input inside <a> at byte 0");
+  EXPECT_EQ(text_of("<a>1</b>"),
+            "error:end tag </b> does not match the open element <a> at byte 4");
+  EXPECT_EQ(text_of("<a/>"), "||0");  // after no start tag: nothing read
+}
+
 TEST(XmlPullParserEndOfInput, OutsideMarkupEndsTheDocument) {
   EXPECT_EQ(events_of("<a><b>12 3"), (Events{"start:a", "start:b", "text:12 3", "eof"}));
   EXPECT_EQ(events_of(""), (Events{"eof"}));

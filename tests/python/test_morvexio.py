@@ -74,6 +74,14 @@ def test_xrdml_x_axis_is_the_kind_of_axis_and_the_word_stays_in_the_header():
     assert (scan.meta["x_axis"], scan.meta["header"]) == ("2Theta", {"axis": "2-Theta"})
 
 
+def test_xrdml_text_keeps_its_inner_spaces_and_expands_references():
+    positions = '<positions axis="2Theta"><startPosition>1</startPosition><endPosition>2'
+    scan = f"<scan>{positions}</endPosition></positions><counts>5 6</counts></scan>"
+    document = f"<xrdMeasurements><sample><name> Si &amp; Ge&#x394; </name></sample>{scan}"
+    measurement = morvexio.read_bytes((document + "</xrdMeasurements>").encode(), "a.xrdml")
+    assert measurement.meta["sample_name"] == "Si & Ge\u0394"
+
+
 def test_bruker_v2_file_header_states_sample_date_and_kbeta():
     head = struct.pack("<4sH2x32s128s20s2s5f", b"RAW2", 1, b"ZINCITE.DAT", b"", b"19-12-199721:57",
                        b"Cu", 1.5406, 1.5443, 0.514, 0.0, 1.3924)
