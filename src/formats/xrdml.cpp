@@ -119,6 +119,7 @@ class ScanReader {
           if (auto step = on_start(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_tag:
+          end_flag(*event);
           if (every_) {
             if (auto step = on_end(*event); !step) return fail(std::move(step).error());
             if (stopped_) return succeeded;
@@ -181,6 +182,7 @@ class ScanReader {
       axis.axis = std::move(value).value();
     }
     const bool of_scan = every_ && (parser_.marks() & in_scan);
+    parser_.clear_marks(in_2theta_positions);  // any positions element ends the 2θ flag
     mark((two_theta ? in_2theta_positions : 0) | (of_scan ? in_scan_positions : 0),
          in_2theta_positions | in_scan_positions);
     if (of_scan) parts_.axes.push_back(std::move(axis));
@@ -281,6 +283,17 @@ class ScanReader {
       default:
         break;
     }
+  }
+
+  // The 2θ positions, start and end position and intensities are single flags, not scopes:
+  // an element nested in another of its name ends the outer's too, as the first pattern's
+  // rules have it, and so does the start of any positions element for the 2θ flag.
+  void end_flag(const xml::Event& tag) {
+    const std::string_view local = xml::local_name(tag.name);
+    if (local == "positions") parser_.clear_marks(in_2theta_positions);
+    if (local == "startPosition") parser_.clear_marks(in_start_position);
+    if (local == "endPosition") parser_.clear_marks(in_end_position);
+    if (is_intensities(local)) parser_.clear_marks(in_intensities);
   }
 
   // The end of a scan: the element that closed is a scan when what holds it is no scan.

@@ -494,3 +494,21 @@ def test_bundled_example():
     pattern = morvex.read(str(path))
     assert pattern.x == axis_of(10.0, 20.0, 201)
     assert len(pattern.y) == 201 and pattern.e is None
+
+
+# The position and intensities flags are single flags: an element nested in another of its name
+# ends both, and any positions element ends the 2θ one.
+@pytest.mark.parametrize("inner, x, y", [
+    ('<positions axis="2Theta"><positions axis="Omega"></positions><startPosition>5'
+     "</startPosition><endPosition>6</endPosition></positions>" + positions("1", "2")
+     + "<intensities>1 2 3</intensities>", [1.0, 1.5, 2.0], [1.0, 2.0, 3.0]),
+    (positions("1", "2") + "<intensities>7 <intensities>8</intensities> 9</intensities>",
+     [1.0, 2.0], [7.0, 8.0]),
+    ('<positions axis="2Theta"><startPosition>1<startPosition>3</startPosition>4</startPosition>'
+     "<endPosition>2</endPosition></positions><intensities>1 2</intensities>", [3.0, 2.0],
+     [1.0, 2.0]),
+])
+def test_nested_elements_of_one_name_share_one_flag(inner, x, y):
+    pattern = load("<xrdMeasurements><xrdMeasurement><scan><dataPoints>" + inner
+                   + "</dataPoints></scan></xrdMeasurement></xrdMeasurements>")
+    assert (pattern.x, pattern.y) == (x, y)
