@@ -25,13 +25,19 @@ namespace {
 
 // What the reader marks on the parser's path of open elements: a mark holds inside the
 // element that got it, down to its deepest child, and ends with it.
-constexpr std::uint32_t in_2theta_positions = 1;  // a positions element whose axis is "2Theta"
-constexpr std::uint32_t in_start_position = 2;    // a startPosition inside the 2θ positions
-constexpr std::uint32_t in_end_position = 4;      // an endPosition inside the 2θ positions
-constexpr std::uint32_t in_intensities = 8;       // whatever encloses it
-constexpr std::uint32_t in_scan = 16;             // every scan: the scan being read
-constexpr std::uint32_t in_scan_positions = 32;   // every scan: a positions element of it
+constexpr std::uint32_t in_scan = 16;            // every scan: the scan being read
+constexpr std::uint32_t in_scan_positions = 32;  // every scan: a positions element of it
 constexpr std::uint32_t in_sample = 64;
+
+// Where the reader stands for the 2θ positions and intensities. These are single flags, not
+// marks on the path: an element nested in another of its name ends both, as the first
+// pattern's rules have it, and any positions element ends the 2θ one.
+struct XrdmlFlags {
+  bool in_2theta_positions = false;
+  bool in_start_position = false;  // a startPosition opened inside the 2θ positions
+  bool in_end_position = false;    // an endPosition opened inside the 2θ positions
+  bool in_intensities = false;     // whatever encloses it
+};
 
 // For the first pattern, what the 2θ positions and intensities read so far hold.
 struct XrdmlScanState {
@@ -119,7 +125,7 @@ class ScanReader {
           if (auto step = on_start(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_tag:
-          end_flag(*event);
+          end_flag(xml::local_name(event->name));
           if (every_) {
             if (auto step = on_end(*event); !step) return fail(std::move(step).error());
             if (stopped_) return succeeded;
@@ -147,13 +153,12 @@ class ScanReader {
     const std::string_view local = xml::local_name(tag.name);
     if (local == "positions") return on_positions(tag);
     if (every_ && local == "scan" && !(parser_.marks() & in_scan)) return on_scan(tag);
-    const std::uint32_t marks = parser_.marks();
     if (local == "startPosition") {
-      if (marks & in_2theta_positions) mark(in_start_position);
+      if (flags_.in_2theta_positions) flags_.in_start_position = true;
     } else if (local == "endPosition") {
-      if (marks & in_2theta_positions) mark(in_end_position);
+      if (flags_.in_2theta_positions) flags_.in_end_position = true;
     } else if (is_intensities(local)) {
-      mark(in_intensities);
+      flags_.in_intensities = true;
     } else if (local == "sample") {
       mark(in_sample);
     }
@@ -182,9 +187,8 @@ class ScanReader {
       axis.axis = std::move(value).value();
     }
     const bool of_scan = every_ && (parser_.marks() & in_scan);
-    parser_.clear_marks(in_2theta_positions);  // any positions element ends the 2θ flag
-    mark((two_theta ? in_2theta_positions : 0) | (of_scan ? in_scan_positions : 0),
-         in_2theta_positions | in_scan_positions);
+    flags_.in_2theta_positions = two_theta;
+    mark(of_scan ? in_scan_positions : 0, in_scan_positions);
     if (of_scan) parts_.axes.push_back(std::move(axis));
     return succeeded;
   }
@@ -230,9 +234,10 @@ class ScanReader {
   Status<ParseError> take_field(std::string_view local) {
     const auto [field, key] = field_of(local);
     if (field == Field::none) return succeeded;
-    const bool two_theta = parser_.marks() & in_2theta_positions;
+    const bool two_theta = flags_.in_2theta_positions;
     auto element_text = parser_.element_text();
     if (!element_text) return text_failure(element_text.error());
+    end_flag(local);  // its end tag, and any inside it, were read with the text
     const std::string_view text = trim_white_space(*element_text);
     if (field == Field::measurement_text || field == Field::scan_text) {
       if (text.empty()) return succeeded;
@@ -285,15 +290,12 @@ class ScanReader {
     }
   }
 
-  // The 2θ positions, start and end position and intensities are single flags, not scopes:
-  // an element nested in another of its name ends the outer's too, as the first pattern's
-  // rules have it, and so does the start of any positions element for the 2θ flag.
-  void end_flag(const xml::Event& tag) {
-    const std::string_view local = xml::local_name(tag.name);
-    if (local == "positions") parser_.clear_marks(in_2theta_positions);
-    if (local == "startPosition") parser_.clear_marks(in_start_position);
-    if (local == "endPosition") parser_.clear_marks(in_end_position);
-    if (is_intensities(local)) parser_.clear_marks(in_intensities);
+  // An end tag ends the flag of its name, whatever encloses it.
+  void end_flag(std::string_view local) {
+    if (local == "positions") flags_.in_2theta_positions = false;
+    if (local == "startPosition") flags_.in_start_position = false;
+    if (local == "endPosition") flags_.in_end_position = false;
+    if (is_intensities(local)) flags_.in_intensities = false;
   }
 
   // The end of a scan: the element that closed is a scan when what holds it is no scan.
@@ -320,18 +322,17 @@ class ScanReader {
     }
     const std::string_view trimmed = trim_white_space(text.bytes);
     if (trimmed.empty()) return succeeded;
-    const std::uint32_t marks = parser_.marks();
-    if (marks & in_start_position) {
+    if (flags_.in_start_position) {
       const auto value = parse_double(trimmed);
       if (!value) return parse_failure("XRDML invalid 2Theta start position");
       state_.start_position = *value;
       state_.start_found = true;
-    } else if (marks & in_end_position) {
+    } else if (flags_.in_end_position) {
       const auto value = parse_double(trimmed);
       if (!value) return parse_failure("XRDML invalid 2Theta end position");
       state_.end_position = *value;
       state_.end_found = true;
-    } else if (marks & in_intensities) {
+    } else if (flags_.in_intensities) {
       append_intensities(trimmed);
     }
     return succeeded;
@@ -351,7 +352,7 @@ class ScanReader {
     });
   }
 
-  // The innermost open intensities element, whose mark the input ended in.
+  // The innermost open intensities element, which the input ended in.
   xml::Error cut_intensities() const {
     std::size_t level = parser_.depth();
     while (level > 1 && !is_intensities(xml::local_name(parser_.open_name(level - 1)))) --level;
@@ -361,7 +362,7 @@ class ScanReader {
 
   ReadStatus at_end_of_input() {
     // A file cut off inside its intensities would otherwise pass for a complete scan.
-    if (parser_.marks() & in_intensities) return failure("XRDML parse error: ", cut_intensities());
+    if (flags_.in_intensities) return failure("XRDML parse error: ", cut_intensities());
     if (parser_.marks() & in_scan) {
       return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
     }
@@ -387,6 +388,7 @@ class ScanReader {
   ScanSink& sink_;
   const bool every_;
   XrdmlScanState state_;
+  XrdmlFlags flags_;
   std::vector<std::string_view> tokens_;
   // Every scan: the parts of the scan being read.
   bool stopped_ = false;

@@ -86,11 +86,6 @@ class PullParser {
   std::uint32_t marks() const { return open_.empty() ? 0 : open_.back().marks; }
   // Replaces the marks of the element the last event opened; after any other event it does
   // nothing, so that no enclosing element is marked by mistake.
-  // Takes `bits` off every open element: a reader whose state is a flag rather than a
-  // scope (an element nested in one of its name ends both) clears them at the end tag.
-  void clear_marks(std::uint32_t bits) {
-    for (OpenElement& element : open_) element.marks &= ~bits;
-  }
   void set_marks(std::uint32_t marks) {
     if (opened_) open_.back().marks = marks;
   }
