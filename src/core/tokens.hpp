@@ -13,6 +13,10 @@ namespace morvex {
 // The text must be valid UTF-8, as every line of the line reader is.
 std::size_t white_space_length(const char* p, const char* end);
 
+inline bool is_ascii_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 std::string_view trim_white_space(std::string_view text);
 std::string_view trim_trailing_white_space(std::string_view text);
 

@@ -1,7 +1,7 @@
 #include "dispatch/dispatch.hpp"
 
 #include <algorithm>
-#include <array>
+#include <optional>
 
 #include "core/byte_source.hpp"
 #include "core/head.hpp"
@@ -18,14 +18,15 @@ constexpr std::size_t sniff_size = 1024;
 // first bytes picks the binary reader. The sniff is a peek, so the chosen reader still
 // starts at the first byte, and a pipe works as well as a regular file.
 const FormatRow* pattern_format(Input& input, std::string_view extension) {
+  std::optional<bool> binary;  // sniffed once, where a raw name asks for it
   for (const FormatRow& format : format_table()) {
     if (std::ranges::find(format.pattern_extensions, extension) ==
         format.pattern_extensions.end()) {
       continue;
     }
     if (format.pattern_sniff == RawSniff::none) return &format;
-    const bool binary = looks_binary(input.peek(sniff_size));
-    if (binary == (format.pattern_sniff == RawSniff::binary)) return &format;
+    if (!binary) binary = looks_binary(input.peek(sniff_size));
+    if (*binary == (format.pattern_sniff == RawSniff::binary)) return &format;
   }
   return nullptr;
 }

@@ -1,6 +1,5 @@
 #include "dispatch/format_table.hpp"
 
-#include <algorithm>
 #include <array>
 
 namespace morvex {
@@ -66,11 +65,6 @@ ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink) {
 
 bool shows_format(const FormatRow& format, std::string_view head) {
   return format.content ? format.content(head) : column_content(head).format == format.name;
-}
-
-const FormatRow* find_format(std::string_view name) {
-  const auto found = std::ranges::find(table, name, &FormatRow::name);
-  return found == table.end() ? nullptr : &*found;
 }
 
 }  // namespace morvex

@@ -38,8 +38,6 @@ struct FormatRow {
 // In the order the content rules are tried: signatures first, columns last.
 std::span<const FormatRow> format_table();
 
-const FormatRow* find_format(std::string_view name);
-
 // Reads the input with the format's reader, from the input's read position: the whole input
 // at once for a reader that takes bytes.
 ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink);

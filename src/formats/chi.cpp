@@ -142,8 +142,7 @@ bool chi_content(std::string_view head) {
     line = next_head_line(head, at);
   }
   const std::string_view count = trim_white_space(lines[3]);
-  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (count.empty() || !std::ranges::all_of(count, is_digit)) return false;
+  if (count.empty() || !std::ranges::all_of(count, is_ascii_digit)) return false;
   // A label, not a row: "2-Theta Angle (Degrees)" starts like a number but is none.
   const std::string_view x_label = trim_white_space(lines[1]);
   if (parse_double(x_label.substr(0, x_label.find_first_of(" \t,"))) ||

@@ -7,15 +7,11 @@
 namespace morvex {
 namespace {
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // "5,00", "-1,5e3": one comma between digits, no dot.
 bool has_decimal_comma(std::string_view field) {
   const std::size_t comma = field.find(',');
   return comma != std::string_view::npos && comma > 0 && comma + 1 < field.size() &&
-         is_digit(field[comma - 1]) && is_digit(field[comma + 1]) &&
+         is_ascii_digit(field[comma - 1]) && is_ascii_digit(field[comma + 1]) &&
          field.find(',', comma + 1) == std::string_view::npos &&
          field.find('.') == std::string_view::npos;
 }
@@ -90,8 +86,8 @@ CommaRules::Kind CommaRules::kind() const {
   bool between_digits = true;
   for (std::size_t at = field.find(','); at != std::string_view::npos;
        at = field.find(',', at + 1)) {
-    between_digits = between_digits && at > 0 && at + 1 < field.size() && is_digit(field[at - 1]) &&
-                     is_digit(field[at + 1]);
+    between_digits = between_digits && at > 0 && at + 1 < field.size() &&
+                     is_ascii_digit(field[at - 1]) && is_ascii_digit(field[at + 1]);
   }
   const bool several = field.find(',') != field.rfind(',');
   return !dots && several && between_digits ? Kind::unclear : Kind::separated;

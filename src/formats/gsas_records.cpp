@@ -1,6 +1,7 @@
 #include "formats/gsas_records.hpp"
 
 #include "core/number.hpp"
+#include "core/tokens.hpp"
 
 namespace morvex::gsas {
 namespace {
@@ -19,9 +20,6 @@ std::size_t next_field(const RecordShape& shape, std::size_t field) {
   return field + 1 == shape.widths.size() ? 0 : field + 1;
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -30,7 +28,8 @@ bool is_blank(char c) {
 // Sets `counted` when there is a counter.
 bool is_counter(std::string_view columns, bool& counted) {
   if (columns[0] == ' ' && columns[1] == ' ') return true;
-  if (!(columns[0] == ' ' || is_digit(columns[0])) || !is_digit(columns[1])) return false;
+  if (!(columns[0] == ' ' || is_ascii_digit(columns[0])) || !is_ascii_digit(columns[1]))
+    return false;
   counted = true;
   return true;
 }
@@ -62,7 +61,7 @@ bool read_record(std::string_view line, const RecordShape& shape, std::vector<do
   if (shape.counter_width) {
     bool digit_in_second_column = false;
     for (std::size_t at = 1; at < line.size(); at += shape.widths[0]) {
-      digit_in_second_column |= is_digit(line[at]);
+      digit_in_second_column |= is_ascii_digit(line[at]);
     }
     if (!digit_in_second_column) return false;
   }
