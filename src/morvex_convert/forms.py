@@ -5,7 +5,7 @@ import json
 import os
 
 import numpy
-from morvexio._morvexio import rows_text
+from morvexio import rows_text
 
 FORMS = ("xye", "csv", "gsas")
 # .gsa: morvexio finds GSAS by a BANK line in the first 8 KiB, which long metadata comments can

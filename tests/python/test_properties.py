@@ -10,7 +10,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import morvex
-from morvexio._morvexio import rows_text
+from morvexio import rows_text
 
 NUMBER = re.compile(r"[+-]?(?:(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?|inf|infinity|nan)", re.I)
 # Unicode White_Space; Python's str.split also cuts at \x1c-\x1f, which are no white space.

@@ -19,10 +19,11 @@ from ._morvexio import formats as _formats
 from ._morvexio import keys as _keys
 from ._morvexio import read as _read
 from ._morvexio import read_bytes as _read_bytes
+from ._morvexio import rows_text as _rows_text
 from ._records import Measurement, Scan, from_native
 
 __all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
-           "read_bytes", "__version__"]
+           "read_bytes", "rows_text", "__version__"]
 
 try:
     __version__ = importlib.metadata.version("morvex")
@@ -82,3 +83,10 @@ def read_bytes(data: Any, filename: _PathLike = "") -> Measurement:
     """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint."""
     given = os.fspath(filename)
     return from_native(_read_bytes(data, os.fsencode(given), given or "<bytes>"))
+
+
+def rows_text(columns: tuple, separator: str = " ") -> bytes:
+    """The columns (1-D float64 arrays of one length) as ASCII text rows, the numbers of a row
+    joined by `separator`, every number written as the shortest text that reads back to the
+    same double (as `repr` writes it). What morvex-convert writes its text forms with."""
+    return _rows_text(tuple(columns), separator)
