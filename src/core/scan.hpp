@@ -25,15 +25,11 @@ struct Measurement {
   std::vector<Scan> scans;
 };
 
-// How much of a file the caller wants. A reader whose formats have a rule of their own for
-// the one pattern a file gives (the first complete 2θ scan of an XRDML document, the preferred
-// profile of a RASX archive) applies that rule for `first_pattern`.
-enum class Scope { first_pattern, every_scan };
-
+// Where a reader hands its scans. A reader reads every scan the same way for every caller;
+// the caller decides, by what `take` answers, how far it goes.
 class ScanSink {
  public:
   virtual ~ScanSink() = default;
-  virtual Scope scope() const = 0;
   // The measurement's own metadata, filled by the reader as it finds it.
   virtual MetaTable& meta() = 0;
   // Takes a complete scan; false when the reader is to stop there.
@@ -43,7 +39,6 @@ class ScanSink {
 // Keeps the first scan and stops the reader.
 class FirstScanSink final : public ScanSink {
  public:
-  Scope scope() const override { return Scope::first_pattern; }
   MetaTable& meta() override { return meta_; }
   bool take(Scan&& scan) override {
     scan_ = std::move(scan);
@@ -59,7 +54,6 @@ class FirstScanSink final : public ScanSink {
 // Keeps every scan.
 class CollectingSink final : public ScanSink {
  public:
-  Scope scope() const override { return Scope::every_scan; }
   MetaTable& meta() override { return measurement_.meta; }
   bool take(Scan&& scan) override {
     measurement_.scans.push_back(std::move(scan));

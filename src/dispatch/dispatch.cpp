@@ -35,7 +35,7 @@ LoadResult load(Input& input, std::string_view extension) {
   const FormatRow* format = pattern_format(input, extension);
   if (!format) return fail(UnknownFormat{});
   FirstScanSink sink;
-  if (auto status = read_format(*format, input, sink); !status) {
+  if (auto status = read_format(pattern_reader(*format), input, sink); !status) {
     return fail(std::move(status).error());
   }
   // Every reader gives a scan or an error for the first pattern.
@@ -70,7 +70,7 @@ MeasurementResult measure(Input& input, std::string_view name) {
   const Decision decision = decide_format(head, format_extension(name));
   if (!decision.format) return parse_failure(decision.refusal);
   CollectingSink sink;
-  if (auto status = read_format(*decision.format, input, sink); !status) {
+  if (auto status = read_format(every_scan_reader(*decision.format), input, sink); !status) {
     return fail(std::move(status).error());
   }
   Measurement& measurement = sink.measurement();

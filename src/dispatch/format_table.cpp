@@ -25,7 +25,8 @@ constexpr std::string_view chi_extension[] = {"chi"};
 
 constexpr std::array<FormatRow, 15> table = {{
     {"brml", "a Bruker BRML archive", brml_extension, brml_content, read_brml, {}},
-    {"rasx", "a Rigaku RASX archive", rasx_extension, rasx_content, read_rasx, rasx_extension},
+    {"rasx", "a Rigaku RASX archive", rasx_extension, rasx_content, read_rasx, rasx_extension,
+     RawSniff::none, read_rasx_pattern},
     {"stoe_raw", "a STOE RAW file", raw_extension, stoe_raw_content, read_stoe_raw, {}},
     {"philips_rd",
      "a Philips RD/SD scan",
@@ -35,18 +36,20 @@ constexpr std::array<FormatRow, 15> table = {{
      {}},
     {"bruker_raw", "a Bruker RAW file", raw_extension, bruker_raw_content, read_bruker_raw,
      raw_extension, RawSniff::binary},
-    {"xrdml", "an XRDML document", xrdml_extension, xrdml_content, read_xrdml, xrdml_extension},
+    {"xrdml", "an XRDML document", xrdml_extension, xrdml_content, read_xrdml, xrdml_extension,
+     RawSniff::none, read_xrdml_pattern},
     {"philips_udf", "a Philips UDF file", udf_extension, philips_udf_content, read_philips_udf, {}},
     {"pdcif", "a powder CIF", cif_extension, pdcif_content, read_pdcif, {}},
     {"ras", "a Rigaku RAS file", ras_extension, ras_content, read_ras, {}},
     {"cpi", "a Sietronics CPI file", cpi_extension, cpi_content, read_cpi, {}},
     {"gsas", "a GSAS powder data file", gsas_extensions, gsas_content, read_gsas_raw, raw_extension,
-     RawSniff::text},
+     RawSniff::text, read_gsas_pattern},
     {"uxd", "a Bruker UXD file", uxd_extension, uxd_content, read_uxd, {}},
     {"chi", "a Fit2D chi file", chi_extension, chi_content, read_chi, {}},
-    {"csv", "comma-separated x, y [, e] columns", csv_extensions, nullptr, read_csv,
-     csv_extensions},
-    {"xy", "x y [e] columns", column_extensions, nullptr, read_xy, xy_pattern},
+    {"csv", "comma-separated x, y [, e] columns", csv_extensions, nullptr, read_csv, csv_extensions,
+     RawSniff::none, read_csv_pattern},
+    {"xy", "x y [e] columns", column_extensions, nullptr, read_xy, xy_pattern, RawSniff::none,
+     read_xy_pattern},
 }};
 
 }  // namespace
@@ -55,12 +58,12 @@ std::span<const FormatRow> format_table() {
   return table;
 }
 
-ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink) {
-  if (format.reader.streaming) return format.reader.streaming(input, sink);
+ReadStatus read_format(FormatReader reader, Input& input, ScanSink& sink) {
+  if (reader.streaming) return reader.streaming(input, sink);
   ByteBuffer storage;
   auto all = input.read_all(storage);
   if (!all) return fail(std::move(all).error());
-  return format.reader.whole(all.value(), sink);
+  return reader.whole(all.value(), sink);
 }
 
 bool shows_format(const FormatRow& format, std::string_view head) {

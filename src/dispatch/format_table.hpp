@@ -15,6 +15,7 @@ using ContentRule = bool (*)(std::string_view head);
 struct FormatReader {
   using Streaming = ReadStatus (*)(Input&, ScanSink&);
   using Whole = ReadStatus (*)(std::string_view bytes, ScanSink&);
+  constexpr FormatReader() = default;
   constexpr FormatReader(Streaming reader) : streaming(reader) {}
   constexpr FormatReader(Whole reader) : whole(reader) {}
   Streaming streaming = nullptr;
@@ -33,14 +34,26 @@ struct FormatRow {
   // The extensions the first-pattern load reads with this reader, chosen by name alone.
   std::span<const std::string_view> pattern_extensions;
   RawSniff pattern_sniff = RawSniff::none;
+  // The first pattern is the first scan `reader` gives, unless the format's first pattern has
+  // a rule of its own: then this reading gives it.
+  FormatReader pattern_reader = {};
 };
 
 // In the order the content rules are tried: signatures first, columns last.
 std::span<const FormatRow> format_table();
 
-// Reads the input with the format's reader, from the input's read position: the whole input
-// at once for a reader that takes bytes.
-ReadStatus read_format(const FormatRow& format, Input& input, ScanSink& sink);
+// Reads the input with `reader`, from the input's read position: the whole input at once for
+// a reader that takes bytes.
+ReadStatus read_format(FormatReader reader, Input& input, ScanSink& sink);
+
+// The reading of every scan, and the one that gives the first pattern.
+inline FormatReader every_scan_reader(const FormatRow& format) {
+  return format.reader;
+}
+inline FormatReader pattern_reader(const FormatRow& format) {
+  return format.pattern_reader.streaming || format.pattern_reader.whole ? format.pattern_reader
+                                                                        : format.reader;
+}
 
 // Whether `head` shows the format by its content rule.
 bool shows_format(const FormatRow& format, std::string_view head);

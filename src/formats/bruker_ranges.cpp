@@ -317,12 +317,15 @@ const double* number_of(const MetaTable& meta, std::string_view key) {
   return value ? std::get_if<double>(value) : nullptr;
 }
 
+constexpr std::string_view common_keys[] = {"wavelength_kalpha1", "wavelength_kalpha2",
+                                            "voltage_kv", "current_ma"};
+
 // A number every range states alike holds for the measurement.
-void lift_common(const std::vector<BrukerRange>& ranges, std::string_view key, MetaTable& meta) {
-  const double* first = number_of(ranges.front().meta, key);
+void lift_common(const std::vector<MetaTable>& ranges, std::string_view key, MetaTable& meta) {
+  const double* first = number_of(ranges.front(), key);
   if (!first) return;
-  for (const BrukerRange& range : ranges) {
-    const double* value = number_of(range.meta, key);
+  for (const MetaTable& range : ranges) {
+    const double* value = number_of(range, key);
     if (!value || *value != *first) return;
   }
   meta.set(key, *first);
@@ -330,52 +333,62 @@ void lift_common(const std::vector<BrukerRange>& ranges, std::string_view key, M
 
 }  // namespace
 
-Result<std::vector<BrukerRange>, LoadError> read_every_range(std::string_view input,
-                                                             BrukerVersion version,
-                                                             MetaTable& file_meta) {
-  const auto first = first_range_offset(input, version);
-  if (!first) return parse_failure("Unsupported Bruker RAW header");
+BrukerRanges::BrukerRanges(std::string_view input, BrukerVersion version, MetaTable& file_meta)
+    : input_(input),
+      version_(version),
+      file_meta_(file_meta),
+      at_(first_range_offset(input, version)),
+      counted_(stated_range_count(input, version)) {
+  if (!at_) return;
   if (version == BrukerVersion::v2) read_version2_file(input, file_meta);
   if (version == BrukerVersion::v3) read_version3_file(input, file_meta);
-  if (version == BrukerVersion::v4) read_version4_file(input, *first, file_meta);
+  if (version == BrukerVersion::v4) read_version4_file(input, *at_, file_meta);
+}
 
-  const auto counted = stated_range_count(input, version);
-  std::vector<BrukerRange> ranges;
-  std::uint64_t at = *first;
-  for (;;) {
-    // Early DIFFRAC-AT files repeat the signature before each further range.
-    if (version == BrukerVersion::v1 && !ranges.empty() &&
-        input.substr(std::min<std::uint64_t>(at, input.size())).starts_with(version1_signature)) {
-      at += version1_signature.size();
-    }
-    const auto layout = read_range_at(input, version, at);
-    if (!layout || !range_fits(input, *layout)) return parse_failure(truncated);
-    if (layout->count > 0 && !is_trusted_range(input, *layout)) {
-      return parse_failure("Bruker RAW range header holds no valid axis");
-    }
-    ranges.push_back({*layout, range_meta(input, version, at, *layout)});
-    const std::uint64_t next = layout->data_offset + layout->count * layout->stride;
-    if (counted) {
-      if (ranges.size() == *counted) break;
-    } else {
-      auto follows = range_follows(input, version, at, next);
-      if (!follows) return fail(std::move(follows).error());
-      if (!follows.value()) break;
-    }
-    at = next;
+Result<std::optional<BrukerRange>, LoadError> BrukerRanges::next() {
+  if (read_ == 0 && !at_) return parse_failure("Unsupported Bruker RAW header");
+  if (!at_) return std::optional<BrukerRange>();
+  std::uint64_t at = *at_;
+  // Early DIFFRAC-AT files repeat the signature before each further range.
+  if (version_ == BrukerVersion::v1 && read_ > 0 &&
+      input_.substr(std::min<std::uint64_t>(at, input_.size())).starts_with(version1_signature)) {
+    at += version1_signature.size();
   }
-
-  if (version == BrukerVersion::v1) {
+  const auto layout = read_range_at(input_, version_, at);
+  if (!layout || !range_fits(input_, *layout)) return parse_failure(truncated);
+  if (layout->count > 0 && !is_trusted_range(input_, *layout)) {
+    return parse_failure("Bruker RAW range header holds no valid axis");
+  }
+  BrukerRange range{*layout, range_meta(input_, version_, at, *layout)};
+  ++read_;
+  if (version_ == BrukerVersion::v1 && read_ == 1) {
     // The first range's header stands in for the file header this version lacks.
-    const MetaTable::Value* header = ranges.front().meta.find("header");
+    const MetaTable::Value* header = range.meta.find("header");
     const auto* fields = header ? std::get_if<MetaTable>(header) : nullptr;
     const MetaTable::Value* name = fields ? fields->find("SAMPLE_NAME") : nullptr;
-    if (name) file_meta.set("sample_name", *name);
+    if (name) file_meta_.set("sample_name", *name);
   }
-  for (const char* key : {"wavelength_kalpha1", "wavelength_kalpha2", "voltage_kv", "current_ma"}) {
-    if (!file_meta.find(key)) lift_common(ranges, key, file_meta);
+  MetaTable& common = common_.emplace_back();
+  for (const std::string_view key : common_keys) {
+    if (const double* value = number_of(range.meta, key)) common.set(key, *value);
   }
-  return ranges;
+  const std::uint64_t next = layout->data_offset + layout->count * layout->stride;
+  at_ = next;
+  if (counted_) {
+    if (read_ == *counted_) at_.reset();
+  } else {
+    auto follows = range_follows(input_, version_, at, next);
+    if (!follows) return fail(std::move(follows).error());
+    if (!follows.value()) at_.reset();
+  }
+  return std::optional<BrukerRange>(std::move(range));
+}
+
+void BrukerRanges::finish() {
+  if (common_.empty()) return;
+  for (const std::string_view key : common_keys) {
+    if (!file_meta_.find(key)) lift_common(common_, key, file_meta_);
+  }
 }
 
 }  // namespace morvex

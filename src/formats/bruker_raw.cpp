@@ -173,44 +173,40 @@ std::optional<StartStep> find_start_step(std::string_view input, std::size_t cou
 
 namespace {
 
-ScanResult read_file(std::string_view bytes) {
-  if (bytes.size() < min_input_size || !bytes.starts_with(signature) ||
-      bytes.starts_with(stoe_signature)) {
-    return parse_failure("Unsupported Bruker RAW header");
-  }
-  if (const auto range = read_range_header(bytes)) {
-    if (is_trusted_range(bytes, *range)) return read_points(bytes, *range);
-    // A real scan whose points the input cannot hold is a cut file: a search would find some
-    // other "block" that happens to end where the file was cut.
-    if (is_plausible_scan(*range)) return parse_failure(truncated);
-  }
-  auto range = search_layout(bytes);
-  if (!range) return fail(std::move(range).error());
-  return read_points(bytes, range.value());
-}
-
-// Every range of a file whose first range the header gives; the caller falls back to
-// read_file otherwise.
+// Every range of a file whose first range the header gives, each taken as soon as it is
+// read.
 ReadStatus read_ranges(std::string_view bytes, BrukerVersion version, ScanSink& sink) {
-  auto ranges = read_every_range(bytes, version, sink.meta());
-  if (!ranges) return fail(std::move(ranges).error());
-  for (BrukerRange& range : ranges.value()) {
-    auto scan = read_points(bytes, range.layout);
+  BrukerRanges ranges(bytes, version, sink.meta());
+  for (;;) {
+    auto range = ranges.next();
+    if (!range) return fail(std::move(range).error());
+    if (!range.value()) break;
+    auto scan = read_points(bytes, range.value()->layout);
     if (!scan) return fail(std::move(scan).error());
-    scan->meta = std::move(range.meta);
-    if (!sink.take(std::move(scan).value())) break;
+    scan->meta = std::move(range.value()->meta);
+    if (!sink.take(std::move(scan).value())) return succeeded;
   }
+  ranges.finish();
   return succeeded;
 }
 
 }  // namespace
 
 ReadStatus read_bruker_raw(std::string_view bytes, ScanSink& sink) {
-  if (sink.scope() == Scope::every_scan && bytes.size() >= min_input_size) {
-    const auto version = bruker_version(bytes);
-    if (version && read_known_header(bytes)) return read_ranges(bytes, *version, sink);
+  if (bytes.size() < min_input_size || !bytes.starts_with(signature) ||
+      bytes.starts_with(stoe_signature)) {
+    return parse_failure("Unsupported Bruker RAW header");
   }
-  auto scan = read_file(bytes);
+  if (const auto range = read_range_header(bytes)) {
+    if (is_trusted_range(bytes, *range)) return read_ranges(bytes, *bruker_version(bytes), sink);
+    // A real scan whose points the input cannot hold is a cut file: a search would find some
+    // other "block" that happens to end where the file was cut.
+    if (is_plausible_scan(*range)) return parse_failure(truncated);
+  }
+  // A version we do not know: the one range a search finds.
+  auto range = search_layout(bytes);
+  if (!range) return fail(std::move(range).error());
+  auto scan = read_points(bytes, range.value());
   if (!scan) return fail(std::move(scan).error());
   sink.take(std::move(scan).value());
   return succeeded;

@@ -402,7 +402,7 @@ void describe_bank(const BankHeader& header, MetaTable& meta) {
 }
 
 // Titles are free text: some hold a zero byte or bytes of no encoding, which says nothing of
-// the data. Such a title line is passed over unread when every scan is wanted; the lines
+// the data. Such a title line is passed over unread where the rules say so; the lines
 // skipped are counted.
 std::uint64_t skip_binary_title(Input& input) {
   const std::string_view head = input.peek(Input::buffer_size);
@@ -414,11 +414,17 @@ std::uint64_t skip_binary_title(Input& input) {
   return 1;
 }
 
-}  // namespace
+// Where the two loads' contracts part on a GSAS file.
+struct BankRules {
+  // A title line with a zero byte or bytes of no encoding is passed over unread.
+  bool pass_binary_title;
+  // A bank of free numbers with fewer points than its header states is a cut file, not a
+  // shorter bank.
+  bool refuse_short_banks;
+};
 
-ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
-  const bool every_scan = sink.scope() == Scope::every_scan;
-  NumberedLines lines(input, every_scan ? skip_binary_title(input) : 0);
+ReadStatus read_banks(Input& input, ScanSink& sink, const BankRules& rules) {
+  NumberedLines lines(input, rules.pass_binary_title ? skip_binary_title(input) : 0);
   LineBuffers buffers;
   auto first = next_header(lines, buffers.tokens, &sink.meta());
   if (!first) return fail(std::move(first).error());
@@ -427,10 +433,9 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
   for (;;) {
     auto bank = read_bank(input, lines, header, buffers);
     if (!bank) return fail(std::move(bank).error());
-    // Where every bank is wanted, one of free tokens with fewer points than its header
-    // states is a cut file, not a shorter bank. A bank of records that ends with a whole
-    // record is whole: GSAS's own programs read such banks, NCHAN notwithstanding.
-    if (every_scan && !bank->fixed_columns && header.points &&
+    // A bank of records that ends with a whole record is whole: GSAS's own programs read
+    // such banks, NCHAN notwithstanding.
+    if (rules.refuse_short_banks && !bank->fixed_columns && header.points &&
         bank->scan.y.size() < *header.points) {
       return parse_failure("GSAS bank " + header.number + " holds " +
                            std::to_string(bank->scan.y.size()) + " of its " +
@@ -449,6 +454,17 @@ ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
     if (!later.value()) return succeeded;
     header = std::move(*later.value());
   }
+}
+
+}  // namespace
+
+ReadStatus read_gsas_raw(Input& input, ScanSink& sink) {
+  return read_banks(input, sink, {.pass_binary_title = true, .refuse_short_banks = true});
+}
+
+// The first pattern reads a title as any other line and a short bank as it stands.
+ReadStatus read_gsas_pattern(Input& input, ScanSink& sink) {
+  return read_banks(input, sink, {.pass_binary_title = false, .refuse_short_banks = false});
 }
 
 // A line that starts with BANK, whatever it is called; a zero byte in the title does not make

@@ -106,7 +106,13 @@ ReadStatus read_every_profile(ZipArchive& archive, ScanSink& sink) {
 ReadStatus read_rasx(Input& input, ScanSink& sink) {
   auto archive = ZipArchive::read(input);
   if (!archive) return fail(std::move(archive).error());
-  if (sink.scope() == Scope::every_scan) return read_every_profile(*archive, sink);
+  return read_every_profile(*archive, sink);
+}
+
+// The first pattern is the preferred profile, wherever it stands in the directory.
+ReadStatus read_rasx_pattern(Input& input, ScanSink& sink) {
+  auto archive = ZipArchive::read(input);
+  if (!archive) return fail(std::move(archive).error());
   auto entry = open_profile(*archive);
   if (!entry) return fail(EntryNotFound{std::string(profile_pattern)});
   auto scan = read_profile(*entry, 2);

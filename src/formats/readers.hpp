@@ -1,7 +1,9 @@
 // The format readers: each hands the scans it finds in the input to a sink, in file order,
-// until the sink says stop. A reader reads from the input's current position; the source
-// under it is closed by its owner once the reader has returned. The formats read by random
-// access, or in one piece, take the whole input as bytes instead.
+// until the sink says stop. Every caller gets the same reading: the first pattern is the first
+// scan a reader gives, except for the formats whose first pattern has a rule of its own (the
+// `_pattern` readers below; the table of formats names them). A reader reads from the input's
+// current position; the source under it is closed by its owner once the reader has returned. The
+// formats read by random access, or in one piece, take the whole input as bytes instead.
 #pragma once
 
 #include <string_view>
@@ -29,6 +31,16 @@ ReadStatus read_ras(std::string_view bytes, ScanSink& sink);
 ReadStatus read_uxd(std::string_view bytes, ScanSink& sink);
 ReadStatus read_cpi(std::string_view bytes, ScanSink& sink);
 ReadStatus read_chi(std::string_view bytes, ScanSink& sink);
+
+// The first pattern where its rule is not the first scan: column rows without their header
+// as they always were read, the preferred RASX profile, the first complete 2θ scan of an XRDML
+// document as its events give it, a GSAS file read past a short bank and not past a title of
+// no encoding.
+ReadStatus read_xy_pattern(Input& input, ScanSink& sink);
+ReadStatus read_csv_pattern(Input& input, ScanSink& sink);
+ReadStatus read_rasx_pattern(Input& input, ScanSink& sink);
+ReadStatus read_xrdml_pattern(Input& input, ScanSink& sink);
+ReadStatus read_gsas_pattern(Input& input, ScanSink& sink);
 
 // The content rules: each true where `head`, the input's first bytes (at most head_size of
 // them), shows the reader's format.

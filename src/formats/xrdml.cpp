@@ -1,6 +1,7 @@
 // XRDML documents: every <scan> with its positions, counting times and attenuation factors,
-// and the document's wavelengths, tube and sample; or, where only the first pattern is
-// wanted, the 2θ start and end positions and the intensities of the first complete scan.
+// and the document's wavelengths, tube and sample. The first pattern has a rule of its own,
+// over the document's events rather than its scans: the 2θ start and end positions and the
+// intensities read when the first intensities element closes with all three found.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -37,17 +38,6 @@ struct XrdmlFlags {
   bool in_start_position = false;  // a startPosition opened inside the 2θ positions
   bool in_end_position = false;    // an endPosition opened inside the 2θ positions
   bool in_intensities = false;     // whatever encloses it
-};
-
-// For the first pattern, what the 2θ positions and intensities read so far hold.
-struct XrdmlScanState {
-  bool start_found = false;
-  bool end_found = false;
-  double start_position = 0;
-  double end_position = 0;
-  // For the first pattern: from every intensities element so far, never cleared. For every
-  // scan: those of the scan being read.
-  std::vector<double> intensity_values;
 };
 
 // Elements whose text the reading of every scan takes, and where it goes.
@@ -111,10 +101,94 @@ std::vector<double> numbers_of(std::string_view text, std::vector<std::string_vi
   return values;
 }
 
-class ScanReader {
+// What both readings share: the parser, the flags of where it stands, and the intensities.
+class XrdmlEvents {
+ protected:
+  explicit XrdmlEvents(Input& input) : parser_(input) {}
+
+  // The flags an opening tag sets; the rest of the reading's own.
+  void set_flag(std::string_view local) {
+    if (local == "startPosition") {
+      if (flags_.in_2theta_positions) flags_.in_start_position = true;
+    } else if (local == "endPosition") {
+      if (flags_.in_2theta_positions) flags_.in_end_position = true;
+    } else if (is_intensities(local)) {
+      flags_.in_intensities = true;
+    }
+  }
+
+  // An end tag ends the flag of its name, whatever encloses it.
+  void end_flag(std::string_view local) {
+    if (local == "positions") flags_.in_2theta_positions = false;
+    if (local == "startPosition") flags_.in_start_position = false;
+    if (local == "endPosition") flags_.in_end_position = false;
+    if (is_intensities(local)) flags_.in_intensities = false;
+  }
+
+  // The axis a positions element names, and its unit where `with_unit`. Every attribute is
+  // walked, even after "axis", so that a malformed one is reported wherever it stands.
+  Result<AxisPositions, ParseError> positions_axis(const xml::Event& tag, bool with_unit) {
+    AxisPositions axis;
+    xml::AttributeReader attributes(tag);
+    for (;;) {
+      auto attribute = attributes.next();
+      if (!attribute) return failure("XRDML attribute error: ", attribute.error());
+      if (!attribute.value()) break;
+      const std::string_view name = (*attribute)->name;
+      if (name != "axis" && !(with_unit && name == "unit")) continue;
+      auto value = xml::unescape_value(**attribute);
+      if (!value) return failure("XRDML attribute decode error: ", value.error());
+      (name == "unit" ? axis.unit : axis.axis) = std::move(value).value();
+    }
+    flags_.in_2theta_positions = axis.axis == "2Theta";
+    return axis;
+  }
+
+  // Each text event stands alone: a value split by a comment or a reference gives two.
+  Result<std::string_view, ParseError> checked_text(const xml::Event& text) {
+    if (auto invalid = xml::check_utf8(text.bytes, text.offset)) {
+      return failure("XRDML text decode error: ", *invalid);
+    }
+    return trim_white_space(text.bytes);
+  }
+
+  // A scan's intensities are one text of megabytes: taken a batch of tokens at a time, so
+  // that no list of views over the whole text is built.
+  void append_intensities(std::string_view text) {
+    // Room for as many numbers as the text could hold (one byte and a separator each), grown
+    // at least twofold so that many small texts cost no more than pushing each number. Room
+    // never used is never touched.
+    std::vector<double>& values = intensities_;
+    const std::size_t most = values.size() + text.size() / 2 + 1;
+    if (most > values.capacity()) reserve_room(values, std::max(most, 2 * values.capacity()));
+    for_each_white_space_token(text, tokens_, [&values, text](std::string_view token) {
+      if (const auto value = parse_double(token, text.data())) values.push_back(*value);
+    });
+  }
+
+  // A file cut off inside its intensities would otherwise pass for a complete scan: the
+  // innermost open intensities element, which the input ended in.
+  std::optional<Failure<ParseError>> cut_intensities() const {
+    if (!flags_.in_intensities) return std::nullopt;
+    std::size_t level = parser_.depth();
+    while (level > 1 && !is_intensities(xml::local_name(parser_.open_name(level - 1)))) --level;
+    return failure("XRDML parse error: ", {xml::enclosed("unexpected end of input inside <",
+                                                         parser_.open_name(level - 1), ">"),
+                                           parser_.open_offset(level - 1)});
+  }
+
+  xml::PullParser parser_;
+  XrdmlFlags flags_;
+  std::vector<std::string_view> tokens_;
+  std::vector<double> intensities_;
+};
+
+// The first pattern: the 2θ ends from any 2θ positions element, the intensities of every
+// intensities element so far, never cleared; the first end of an intensities element with all
+// three found settles it. A document without scan elements gives it too.
+class PatternReader : XrdmlEvents {
  public:
-  ScanReader(Input& input, ScanSink& sink)
-      : parser_(input), sink_(sink), every_(sink.scope() == Scope::every_scan) {}
+  PatternReader(Input& input, ScanSink& sink) : XrdmlEvents(input), sink_(sink) {}
 
   ReadStatus read() {
     for (;;) {
@@ -126,18 +200,100 @@ class ScanReader {
           break;
         case xml::EventKind::end_tag:
           end_flag(xml::local_name(event->name));
-          if (every_) {
-            if (auto step = on_end(*event); !step) return fail(std::move(step).error());
-            if (stopped_) return succeeded;
-          } else if (settles(*event)) {
-            return emit_first();
-          }
+          if (settles(*event)) return emit();
           break;
         case xml::EventKind::text:
           if (auto step = on_text(*event); !step) return fail(std::move(step).error());
           break;
         case xml::EventKind::end_of_input:
-          return at_end_of_input();
+          if (auto cut = cut_intensities()) return fail(std::move(cut->error));
+          if (!start_) return parse_failure("XRDML missing 2Theta start position");
+          if (!end_) return parse_failure("XRDML missing 2Theta end position");
+          if (intensities_.empty()) return parse_failure("XRDML intensities not found");
+          return emit();
+        default:  // empty tags, CDATA, comments, declarations, references: nothing to take
+          break;
+      }
+    }
+  }
+
+ private:
+  Status<ParseError> on_start(const xml::Event& tag) {
+    const std::string_view local = xml::local_name(tag.name);
+    if (local != "positions") {
+      set_flag(local);
+      return succeeded;
+    }
+    auto axis = positions_axis(tag, false);
+    if (!axis) return fail(std::move(axis).error());
+    return succeeded;
+  }
+
+  Status<ParseError> on_text(const xml::Event& text) {
+    auto checked = checked_text(text);
+    if (!checked) return fail(std::move(checked).error());
+    const std::string_view trimmed = checked.value();
+    if (trimmed.empty()) return succeeded;
+    if (flags_.in_start_position || flags_.in_end_position) {
+      const bool start = flags_.in_start_position;
+      const auto value = parse_double(trimmed);
+      if (!value) {
+        return parse_failure(start ? "XRDML invalid 2Theta start position"
+                                   : "XRDML invalid 2Theta end position");
+      }
+      (start ? start_ : end_) = *value;
+    } else if (flags_.in_intensities) {
+      append_intensities(trimmed);
+    }
+    return succeeded;
+  }
+
+  bool settles(const xml::Event& tag) const {
+    return is_intensities(xml::local_name(tag.name)) && start_ && end_ && !intensities_.empty();
+  }
+
+  ReadStatus emit() {
+    Scan scan;
+    scan.x = xrdml_even_axis(intensities_.size(), *start_, *end_);
+    scan.y = std::move(intensities_);
+    scan.meta.set("x_axis", "2Theta");
+    sink_.take(std::move(scan));
+    return succeeded;
+  }
+
+  ScanSink& sink_;
+  std::optional<double> start_;
+  std::optional<double> end_;
+};
+
+// Every scan element, with the positions of each axis, its counting times and attenuation
+// factors, and the document's fields.
+class ScanReader : XrdmlEvents {
+ public:
+  ScanReader(Input& input, ScanSink& sink) : XrdmlEvents(input), sink_(sink) {}
+
+  ReadStatus read() {
+    for (;;) {
+      auto event = parser_.next();
+      if (!event) return failure("XRDML parse error: ", event.error());
+      switch (event->kind) {
+        case xml::EventKind::start_tag:
+          if (auto step = on_start(*event); !step) return fail(std::move(step).error());
+          break;
+        case xml::EventKind::end_tag:
+          end_flag(xml::local_name(event->name));
+          if (auto step = on_end(*event); !step) return fail(std::move(step).error());
+          if (stopped_) return succeeded;
+          break;
+        case xml::EventKind::text:
+          if (auto step = on_text(*event); !step) return fail(std::move(step).error());
+          break;
+        case xml::EventKind::end_of_input:
+          if (auto cut = cut_intensities()) return fail(std::move(cut->error));
+          if (parser_.marks() & in_scan) {
+            return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
+          }
+          return succeeded;
         default:  // empty tags, CDATA, comments, declarations, references: nothing to take
           break;
       }
@@ -152,53 +308,26 @@ class ScanReader {
   Status<ParseError> on_start(const xml::Event& tag) {
     const std::string_view local = xml::local_name(tag.name);
     if (local == "positions") return on_positions(tag);
-    if (every_ && local == "scan" && !(parser_.marks() & in_scan)) return on_scan(tag);
-    if (local == "startPosition") {
-      if (flags_.in_2theta_positions) flags_.in_start_position = true;
-    } else if (local == "endPosition") {
-      if (flags_.in_2theta_positions) flags_.in_end_position = true;
-    } else if (is_intensities(local)) {
-      flags_.in_intensities = true;
-    } else if (local == "sample") {
-      mark(in_sample);
-    }
-    return every_ ? take_field(local) : succeeded;
+    if (local == "scan" && !(parser_.marks() & in_scan)) return on_scan(tag);
+    set_flag(local);
+    if (local == "sample") mark(in_sample);
+    return take_field(local);
   }
 
-  // Every attribute is walked, even after "axis", so that a malformed one is reported
-  // wherever it stands in the tag.
   Status<ParseError> on_positions(const xml::Event& tag) {
-    AxisPositions axis;
-    bool two_theta = false;
-    xml::AttributeReader attributes(tag);
-    for (;;) {
-      auto attribute = attributes.next();
-      if (!attribute) return failure("XRDML attribute error: ", attribute.error());
-      if (!attribute.value()) break;
-      const std::string_view name = (*attribute)->name;
-      if (name != "axis" && !(every_ && name == "unit")) continue;
-      auto value = xml::unescape_value(**attribute);
-      if (!value) return failure("XRDML attribute decode error: ", value.error());
-      if (name == "unit") {
-        axis.unit = std::move(value).value();
-        continue;
-      }
-      two_theta = *value == "2Theta";
-      axis.axis = std::move(value).value();
-    }
-    const bool of_scan = every_ && (parser_.marks() & in_scan);
-    flags_.in_2theta_positions = two_theta;
+    auto axis = positions_axis(tag, true);
+    if (!axis) return fail(std::move(axis).error());
+    const bool of_scan = parser_.marks() & in_scan;
     mark(of_scan ? in_scan_positions : 0, in_scan_positions);
-    if (of_scan) parts_.axes.push_back(std::move(axis));
+    if (of_scan) parts_.axes.push_back(std::move(axis).value());
     return succeeded;
   }
-
   // A scan starts afresh: its attributes are its status and the axis the file names. A scan
   // inside a scan is part of it, not one of its own.
   Status<ParseError> on_scan(const xml::Event& tag) {
     mark(in_scan);
     parts_ = XrdmlScanParts{};
-    state_.intensity_values.clear();
+    intensities_.clear();
     xml::AttributeReader attributes(tag);
     for (;;) {
       auto attribute = attributes.next();
@@ -290,116 +419,37 @@ class ScanReader {
     }
   }
 
-  // An end tag ends the flag of its name, whatever encloses it.
-  void end_flag(std::string_view local) {
-    if (local == "positions") flags_.in_2theta_positions = false;
-    if (local == "startPosition") flags_.in_start_position = false;
-    if (local == "endPosition") flags_.in_end_position = false;
-    if (is_intensities(local)) flags_.in_intensities = false;
-  }
-
   // The end of a scan: the element that closed is a scan when what holds it is no scan.
   Status<ParseError> on_end(const xml::Event& tag) {
     if (xml::local_name(tag.name) != "scan" || (parser_.marks() & in_scan)) return succeeded;
-    ++scans_;
-    auto built = build_xrdml_scan(std::move(parts_), std::move(state_.intensity_values));
-    state_.intensity_values = {};
+    auto built = build_xrdml_scan(std::move(parts_), std::move(intensities_));
+    intensities_ = {};
     if (!built) return parse_failure(built.error().message());
     stopped_ = !sink_.take(std::move(built).value());
     return succeeded;
   }
 
-  // True when this end tag completes the first usable scan: reading stops there.
-  bool settles(const xml::Event& tag) const {
-    return is_intensities(xml::local_name(tag.name)) && state_.start_found && state_.end_found &&
-           !state_.intensity_values.empty();
-  }
-
-  // Each text event stands alone: a value split by a comment or a reference gives two.
+  // Text outside the fields read whole: the intensities, a text at a time.
   Status<ParseError> on_text(const xml::Event& text) {
-    if (auto invalid = xml::check_utf8(text.bytes, text.offset)) {
-      return failure("XRDML text decode error: ", *invalid);
-    }
-    const std::string_view trimmed = trim_white_space(text.bytes);
-    if (trimmed.empty()) return succeeded;
-    if (flags_.in_start_position) {
-      const auto value = parse_double(trimmed);
-      if (!value) return parse_failure("XRDML invalid 2Theta start position");
-      state_.start_position = *value;
-      state_.start_found = true;
-    } else if (flags_.in_end_position) {
-      const auto value = parse_double(trimmed);
-      if (!value) return parse_failure("XRDML invalid 2Theta end position");
-      state_.end_position = *value;
-      state_.end_found = true;
-    } else if (flags_.in_intensities) {
-      append_intensities(trimmed);
-    }
+    auto checked = checked_text(text);
+    if (!checked) return fail(std::move(checked).error());
+    if (flags_.in_intensities && !checked.value().empty()) append_intensities(checked.value());
     return succeeded;
   }
 
-  // A scan's intensities are one text of megabytes: taken a batch of tokens at a time, so
-  // that no list of views over the whole text is built.
-  void append_intensities(std::string_view text) {
-    // Room for as many numbers as the text could hold (one byte and a separator each), grown
-    // at least twofold so that many small texts cost no more than pushing each number. Room
-    // never used is never touched.
-    std::vector<double>& values = state_.intensity_values;
-    const std::size_t most = values.size() + text.size() / 2 + 1;
-    if (most > values.capacity()) reserve_room(values, std::max(most, 2 * values.capacity()));
-    for_each_white_space_token(text, tokens_, [&values, text](std::string_view token) {
-      if (const auto value = parse_double(token, text.data())) values.push_back(*value);
-    });
-  }
-
-  // The innermost open intensities element, which the input ended in.
-  xml::Error cut_intensities() const {
-    std::size_t level = parser_.depth();
-    while (level > 1 && !is_intensities(xml::local_name(parser_.open_name(level - 1)))) --level;
-    return {xml::enclosed("unexpected end of input inside <", parser_.open_name(level - 1), ">"),
-            parser_.open_offset(level - 1)};
-  }
-
-  ReadStatus at_end_of_input() {
-    // A file cut off inside its intensities would otherwise pass for a complete scan.
-    if (flags_.in_intensities) return failure("XRDML parse error: ", cut_intensities());
-    if (parser_.marks() & in_scan) {
-      return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
-    }
-    if (every_ && scans_ > 0) return succeeded;
-    // A document without scan elements still gives the pattern of its 2θ positions.
-    if (!state_.start_found) return parse_failure("XRDML missing 2Theta start position");
-    if (!state_.end_found) return parse_failure("XRDML missing 2Theta end position");
-    if (state_.intensity_values.empty()) return parse_failure("XRDML intensities not found");
-    return emit_first();
-  }
-
-  ReadStatus emit_first() {
-    Scan scan;
-    scan.x =
-        xrdml_even_axis(state_.intensity_values.size(), state_.start_position, state_.end_position);
-    scan.y = std::move(state_.intensity_values);
-    scan.meta.set("x_axis", "2Theta");
-    sink_.take(std::move(scan));
-    return succeeded;
-  }
-
-  xml::PullParser parser_;
   ScanSink& sink_;
-  const bool every_;
-  XrdmlScanState state_;
-  XrdmlFlags flags_;
-  std::vector<std::string_view> tokens_;
-  // Every scan: the parts of the scan being read.
   bool stopped_ = false;
-  std::size_t scans_ = 0;
-  XrdmlScanParts parts_;
+  XrdmlScanParts parts_;  // of the scan being read
 };
 
 }  // namespace
 
 ReadStatus read_xrdml(Input& input, ScanSink& sink) {
   return ScanReader(input, sink).read();
+}
+
+ReadStatus read_xrdml_pattern(Input& input, ScanSink& sink) {
+  return PatternReader(input, sink).read();
 }
 
 bool xrdml_content(std::string_view head) {

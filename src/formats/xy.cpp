@@ -6,18 +6,13 @@
 namespace morvex {
 namespace {
 
-// Header lines count for every scan only: the first pattern is the rows alone, as it always
-// was.
-ReadStatus read_one(Input& input, ScanSink& sink, Separators separators) {
-  std::optional<ColumnHeader> header;
-  const bool every_scan = sink.scope() == Scope::every_scan;
-  if (every_scan) {
-    const std::string_view head = input.peek(column_header_peek);
-    header = read_column_header(head, head.size() < column_header_peek,
-                                separators == Separators::white_space_and_comma);
-  }
-  auto scan = read_columns(input, separators, row_columns,
-                           every_scan ? RowRules::checked : RowRules::as_always);
+// The header lines above the rows, and the rows by the rules that refuse what could only be
+// misread.
+ReadStatus read_with_header(Input& input, ScanSink& sink, Separators separators) {
+  const std::string_view head = input.peek(column_header_peek);
+  const std::optional<ColumnHeader> header = read_column_header(
+      head, head.size() < column_header_peek, separators == Separators::white_space_and_comma);
+  auto scan = read_columns(input, separators, row_columns, RowRules::checked);
   if (!scan) return fail(std::move(scan).error());
   if (header) {
     if (const auto stated = header->stated_points) {
@@ -41,14 +36,30 @@ ReadStatus read_one(Input& input, ScanSink& sink, Separators separators) {
   return succeeded;
 }
 
+// The first pattern is the rows alone, read as they always were.
+ReadStatus read_rows(Input& input, ScanSink& sink, Separators separators) {
+  auto scan = read_columns(input, separators, row_columns, RowRules::as_always);
+  if (!scan) return fail(std::move(scan).error());
+  sink.take(std::move(scan).value());
+  return succeeded;
+}
+
 }  // namespace
 
 ReadStatus read_xy(Input& input, ScanSink& sink) {
-  return read_one(input, sink, Separators::white_space);
+  return read_with_header(input, sink, Separators::white_space);
 }
 
 ReadStatus read_csv(Input& input, ScanSink& sink) {
-  return read_one(input, sink, Separators::white_space_and_comma);
+  return read_with_header(input, sink, Separators::white_space_and_comma);
+}
+
+ReadStatus read_xy_pattern(Input& input, ScanSink& sink) {
+  return read_rows(input, sink, Separators::white_space);
+}
+
+ReadStatus read_csv_pattern(Input& input, ScanSink& sink) {
+  return read_rows(input, sink, Separators::white_space_and_comma);
 }
 
 }  // namespace morvex
