@@ -6,8 +6,8 @@ set(MORVEX_CORE_SOURCES
   src/core/byte_source.cpp
   src/core/date_time.cpp
   src/core/input.cpp
+  src/core/encodings.cpp
   src/core/interrupt.cpp
-  src/core/legacy_text.cpp
   src/core/line_reader.cpp
   src/core/load_error.cpp
   src/core/memory.cpp

@@ -31,7 +31,7 @@ tr '\n' ' ' <"$scratch/show.log" \
   || { echo "auditwheel does not call the wheel manylinux"; exit 1; }
 listing=$(tar tzf "$sdist")
 for f in CMakeLists.txt cmake/sources.cmake VERSION LICENSE CHANGELOG.md README.md \
-         pyproject.toml requirements/test.txt src/python/morvex.pyi src/python/module.cpp \
+         pyproject.toml requirements/test.txt src/python/morvex/morvex.pyi src/python/shared/errors.cpp \
          src/morvex_convert/cli.py tests/CMakeLists.txt tests/python/conftest.py \
          examples/data/synthetic.rasx; do
   grep -qx "morvex-$version/$f" <<<"$listing" || { echo "the sdist lacks $f"; exit 1; }

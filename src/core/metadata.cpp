@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/legacy_text.hpp"
+#include "core/encodings.hpp"
 
 namespace morvex {
 

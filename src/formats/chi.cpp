@@ -5,7 +5,7 @@
 
 #include "core/axis.hpp"
 #include "core/head.hpp"
-#include "core/legacy_text.hpp"
+#include "core/encodings.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/columns.hpp"

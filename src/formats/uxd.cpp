@@ -6,7 +6,7 @@
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
 #include "core/head.hpp"
-#include "core/legacy_text.hpp"
+#include "core/encodings.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/measurement_keys.hpp"

@@ -6,6 +6,7 @@ import pickle
 import signal
 import struct
 import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 import numpy as np
@@ -164,3 +165,27 @@ def test_ctrl_c_ends_a_read_blocked_on_a_fifo(tmp_path, read):
         signal.signal(signal.SIGINT, previous)
         killer.kill()
         killer.wait()
+
+
+def test_one_interpreter_policy_for_both_modules():
+    """Both modules live in the first interpreter that imports them: another one is refused
+    with the module's name, and a new import there gives the same module."""
+    build = os.path.dirname(os.path.dirname(morvexio.__file__))
+    script = f"""
+import importlib, sys
+sys.path.insert(0, {build!r})
+import morvexio._morvexio as native
+sys.modules.pop("morvexio._morvexio")
+assert importlib.import_module("morvexio._morvexio") is native
+try:
+    import _interpreters as interpreters
+except ImportError:
+    import _xxsubinterpreters as interpreters
+sub = interpreters.create() if sys.version_info < (3, 13) else interpreters.create("legacy")
+interpreters.run_string(sub, "import sys; sys.path.insert(0, {build!r})\\n"
+                             "try:\\n import morvexio\\nexcept ImportError as e:\\n print(e)")
+"""
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60)
+    assert out.returncode == 0, out.stderr
+    assert "morvexio does not support subinterpreters" in out.stdout

@@ -17,7 +17,7 @@ from conftest import BUILD_DIR
 import tomllib
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-STUB = ROOT / "src" / "python" / "morvex.pyi"
+STUB = ROOT / "src" / "python" / "morvex" / "morvex.pyi"
 PUBLIC = ["Pattern", "read", "read_bytes"]
 
 

@@ -2,9 +2,9 @@
 // protocol as one read-only row of doubles, so that numpy arrays share it without a copy.
 #include <new>
 
-#include "python/morvexio/binding.hpp"
+#include "python/morvexio/bindings.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 namespace {
 
 struct ColumnObject {
@@ -90,4 +90,4 @@ PyObject* wrap_column(std::vector<double>&& values) {
   return self;
 }
 
-}  // namespace morvex::io
+}  // namespace morvex::python::morvexio_module

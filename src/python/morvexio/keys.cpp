@@ -1,9 +1,9 @@
 // keys(): the declared metadata keys, for morvexio.keys() and the converter's columns.
 #include "core/metadata_keys.hpp"
-#include "python/guarded.hpp"
-#include "python/morvexio/binding.hpp"
+#include "python/morvexio/bindings.hpp"
+#include "python/shared/guard.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 namespace {
 
 // An empty view may hold no pointer, which "s#" would make None.
@@ -27,7 +27,7 @@ PyObject* key_row(const MetaKey& key) {
 }  // namespace
 
 PyObject* keys(PyObject*, PyObject*) {
-  return python::guarded("morvexio", [&]() -> PyObject* {
+  return guarded("morvexio", [&]() -> PyObject* {
     PyObject* rows = PyTuple_New(static_cast<Py_ssize_t>(metadata_keys.size()));
     for (std::size_t i = 0; rows && i < metadata_keys.size(); ++i) {
       PyObject* row = key_row(metadata_keys[i]);
@@ -38,4 +38,4 @@ PyObject* keys(PyObject*, PyObject*) {
   });
 }
 
-}  // namespace morvex::io
+}  // namespace morvex::python::morvexio_module

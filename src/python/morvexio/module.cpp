@@ -1,44 +1,32 @@
-// The _morvexio extension: read and read_bytes over the dispatcher, the one place where a
-// failed load becomes a Python exception, and the check that lets signal handlers end a load.
-#include <cstring>
-#include <exception>
-#include <new>
-#include <string>
+// The _morvexio extension: read and read_bytes over the dispatcher, and the table of formats.
 #include <string_view>
 
-#include "core/interrupt.hpp"
 #include "dispatch/dispatch.hpp"
 #include "dispatch/format_table.hpp"
-#include "python/guarded.hpp"
-#include "python/morvexio/binding.hpp"
+#include "python/morvexio/bindings.hpp"
+#include "python/shared/arguments.hpp"
+#include "python/shared/errors.hpp"
+#include "python/shared/guard.hpp"
+#include "python/shared/interpreter.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 namespace {
 
 PyObject* the_format_error = nullptr;
-
-// Runs the interpreter's signal handlers; a handler that raised ends the load, and its
-// exception stays set for the caller.
-bool check_signals() {
-  return PyErr_CheckSignals() != 0;
-}
+ModuleHome home{"morvexio"};
 
 PyObject* finish(MeasurementResult&& result, PyObject* filename) {
   if (!result) {
-    raise_load_error(result.error(), filename);
+    raise_file_error(result.error(), filename, the_format_error);
     return nullptr;
   }
   return measurement_to_python(std::move(result).value());
 }
 
-std::string_view bytes_view(PyObject* bytes) {
-  return std::string_view(PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes)));
-}
-
 // read(path: bytes, shown: object): `path` as the file system takes it, `shown` the caller's
 // object for errors.
 PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return python::guarded("morvexio", [&]() -> PyObject* {
+  return guarded("morvexio", [&]() -> PyObject* {
     if (nargs != 2 || !PyBytes_Check(args[0])) {
       PyErr_SetString(PyExc_TypeError, "read(path: bytes, shown)");
       return nullptr;
@@ -50,20 +38,14 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 // read_bytes(data: bytes-like, name: bytes, shown: object)
 PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return python::guarded("morvexio", [&]() -> PyObject* {
+  return guarded("morvexio", [&]() -> PyObject* {
     if (nargs != 3 || !PyBytes_Check(args[1])) {
       PyErr_SetString(PyExc_TypeError, "read_bytes(data, name: bytes, shown)");
       return nullptr;
     }
-    Py_buffer view;
-    if (PyObject_GetBuffer(args[0], &view, PyBUF_SIMPLE) < 0) return nullptr;
-    // The caller's memory is read in place while the buffer is held.
-    const std::string_view data(static_cast<const char*>(view.buf),
-                                static_cast<std::size_t>(view.len));
-    auto result = measure_bytes(data, bytes_view(args[1]));
-    PyObject* out = finish(std::move(result), args[2]);
-    PyBuffer_Release(&view);
-    return out;
+    CallerBytes data;
+    if (!data.hold(args[0])) return nullptr;
+    return finish(measure_bytes(data.bytes(), bytes_view(args[1])), args[2]);
   });
 }
 
@@ -73,7 +55,7 @@ PyObject* text_of(std::string_view text) {
 
 // formats() -> ((name, title, (extension, ...)), ...): the table the loads decide from.
 PyObject* formats(PyObject*, PyObject*) {
-  return python::guarded("morvexio", [&]() -> PyObject* {
+  return guarded("morvexio", [&]() -> PyObject* {
     const auto table = format_table();
     PyObject* rows = PyTuple_New(static_cast<Py_ssize_t>(table.size()));
     if (!rows) return nullptr;
@@ -127,88 +109,7 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// "name: message (at byte N)", the offset only where the message does not give it already.
-std::string describe(const LoadError& error, const std::string& name) {
-  std::string text = name;
-  text.append(": ").append(error.message());
-  const auto offset = error.offset();
-  if (offset && text.find(" at byte ") == std::string::npos) {
-    text.append(" (at byte ").append(std::to_string(*offset)).append(")");
-  }
-  return text;
-}
-
-// The name for messages: bytes as the file system decodes them, and bytes of a name that are
-// not UTF-8 escaped ("\\xff"), so that every name shows.
-std::string shown_name(PyObject* filename) {
-  PyObject* text = PyBytes_Check(filename) ? PyUnicode_DecodeFSDefaultAndSize(
-                                                 PyBytes_AsString(filename), PyBytes_Size(filename))
-                                           : PyObject_Str(filename);
-  PyObject* raw = text ? PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape") : nullptr;
-  PyObject* escaped =
-      raw ? PyUnicode_Decode(PyBytes_AsString(raw), PyBytes_Size(raw), "utf-8", "backslashreplace")
-          : nullptr;
-  Py_ssize_t size = 0;
-  const char* data = escaped ? PyUnicode_AsUTF8AndSize(escaped, &size) : nullptr;
-  std::string name = data ? std::string(data, static_cast<std::size_t>(size)) : "<input>";
-  if (!data) PyErr_Clear();
-  Py_XDECREF(escaped);
-  Py_XDECREF(raw);
-  Py_XDECREF(text);
-  return name;
-}
-
-void raise_os_error(int code, PyObject* filename) {
-  PyObject* args = Py_BuildValue("(isO)", code, std::strerror(code), filename);
-  if (!args) return;
-  PyErr_SetObject(PyExc_OSError, args);  // OSError(errno, strerror, filename): the subclass
-  Py_DECREF(args);
-}
-
-void raise_format_error(const LoadError& error, PyObject* filename) {
-  const std::string message = describe(error, shown_name(filename));
-  PyObject* instance = PyObject_CallFunction(the_format_error, "s", message.c_str());
-  if (!instance) return;
-  const auto offset = error.offset();
-  PyObject* at = offset ? PyLong_FromUnsignedLongLong(*offset) : Py_NewRef(Py_None);
-  if (at && PyObject_SetAttrString(instance, "filename", filename) == 0 &&
-      PyObject_SetAttrString(instance, "offset", at) == 0) {
-    PyErr_SetObject(the_format_error, instance);
-  }
-  Py_XDECREF(at);
-  Py_DECREF(instance);
-}
-
-}  // namespace
-
-PyObject* format_error_type() {
-  return the_format_error;
-}
-
-void raise_load_error(const LoadError& error, PyObject* filename) {
-  if (PyErr_Occurred()) return;  // a signal handler's exception ended the load
-  if (const IoError* io = error.io()) {
-    if (io->os_code() != 0) return raise_os_error(io->os_code(), filename);
-    if (io->message() == IoError::out_of_memory().message()) {
-      PyErr_NoMemory();
-      return;
-    }
-  }
-  // An archive's bytes that could not be read are a read failure too, whatever the format.
-  if (const ZipError* zip = error.zip(); zip && zip->error_class == ZipError::Class::io) {
-    if (zip->os_code != 0) return raise_os_error(zip->os_code, filename);
-    if (zip->out_of_memory) {
-      PyErr_NoMemory();
-      return;
-    }
-  }
-  raise_format_error(error, filename);
-}
-
-}  // namespace morvex::io
-
-PyMODINIT_FUNC PyInit__morvexio(void) {
-  using namespace morvex::io;
+PyObject* create() {
   PyObject* module = PyModule_Create2(&module_def, 1013);
   if (!module) return nullptr;
   if (!the_format_error) {
@@ -223,6 +124,14 @@ PyMODINIT_FUNC PyInit__morvexio(void) {
     Py_DECREF(module);
     return nullptr;
   }
-  morvex::set_interrupt_check(check_signals);
   return module;
+}
+
+}  // namespace
+
+}  // namespace morvex::python::morvexio_module
+
+PyMODINIT_FUNC PyInit__morvexio(void) {
+  using namespace morvex::python;
+  return import_once(morvexio_module::home, morvexio_module::create);
 }

@@ -1,13 +1,12 @@
-// Shared pieces of the Python binding.
+// What the morvex module's files share: its Pattern type and its two functions.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "core/load_error.hpp"
 #include "core/pattern.hpp"
 
-namespace morvex::python {
+namespace morvex::python::morvex_module {
 
 // The Pattern type, created from its PyType_Spec on first use and kept for the process.
 PyTypeObject* pattern_type();
@@ -16,11 +15,8 @@ PyTypeObject* pattern_type();
 // is released then).
 PyObject* wrap_pattern(Pattern&& pattern);
 
-// Sets the Python exception for a failed load: OSError itself for I/O failures, ValueError
-// for everything else, with the message as the only argument.
-void raise_load_error(const LoadError& error);
-
+// read(path) and read_bytes(data, filename).
 extern PyMethodDef read_method;
 extern PyMethodDef read_bytes_method;
 
-}  // namespace morvex::python
+}  // namespace morvex::python::morvex_module

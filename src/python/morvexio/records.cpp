@@ -2,29 +2,11 @@
 #include <string>
 #include <variant>
 
-#include "python/morvexio/binding.hpp"
+#include "python/morvexio/bindings.hpp"
+#include "python/shared/reference.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 namespace {
-
-// Owns one new reference; released on every path.
-class Ref {
- public:
-  explicit Ref(PyObject* object) : object_(object) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(object_); }
-  PyObject* get() const { return object_; }
-  PyObject* release() {
-    PyObject* object = object_;
-    object_ = nullptr;
-    return object;
-  }
-  explicit operator bool() const { return object_ != nullptr; }
-
- private:
-  PyObject* object_;
-};
 
 PyObject* text(const std::string& value) {
   // Readers hand over UTF-8; a stray byte must not fail the whole load.
@@ -78,4 +60,4 @@ PyObject* measurement_to_python(Measurement&& measurement) {
   return PyTuple_Pack(3, format.get(), meta.get(), scans.get());
 }
 
-}  // namespace morvex::io
+}  // namespace morvex::python::morvexio_module

@@ -1,4 +1,4 @@
-// Shared pieces of the morvexio extension.
+// What the _morvexio extension's files share.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -7,10 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/load_error.hpp"
 #include "core/scan.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 
 // The Column type: a read-only buffer of doubles over a vector it owns, made on first use and
 // kept for the process.
@@ -23,11 +22,6 @@ PyObject* wrap_column(std::vector<double>&& values);
 // are moved, never copied.
 PyObject* measurement_to_python(Measurement&& measurement);
 
-// Raises the exception for a failed load of `filename` (the caller's object): OSError with
-// errno and filename for the operating system's errors, FormatError for the rest. Where the
-// load ended because a signal handler raised, that exception stays.
-void raise_load_error(const LoadError& error, PyObject* filename);
-
 // rows_text(columns: tuple of 1-D float64 arrays of one length, separator: str) -> bytes: the
 // rows as text, each number the shortest that reads back as it, laid out as repr lays out a
 // float. The converter's writers call it instead of formatting each value in Python.
@@ -37,7 +31,4 @@ PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs);
 // (core/metadata_keys.hpp), formats as one blank-separated string.
 PyObject* keys(PyObject*, PyObject*);
 
-// The FormatError type, made once at import.
-PyObject* format_error_type();
-
-}  // namespace morvex::io
+}  // namespace morvex::python::morvexio_module

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "core/number_text.hpp"
-#include "python/guarded.hpp"
-#include "python/morvexio/binding.hpp"
+#include "python/morvexio/bindings.hpp"
+#include "python/shared/guard.hpp"
 
-namespace morvex::io {
+namespace morvex::python::morvexio_module {
 namespace {
 
 // One-dimensional, contiguous native doubles: numpy's float64 arrays and morvexio's columns.
@@ -56,7 +56,7 @@ class Columns {
 }  // namespace
 
 PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return python::guarded("morvexio", [&]() -> PyObject* {
+  return guarded("morvexio", [&]() -> PyObject* {
     if (nargs != 2 || !PyTuple_Check(args[0]) || !PyUnicode_Check(args[1])) {
       PyErr_SetString(PyExc_TypeError, "rows_text(columns: tuple, separator: str)");
       return nullptr;
@@ -88,4 +88,4 @@ PyObject* rows_text(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   });
 }
 
-}  // namespace morvex::io
+}  // namespace morvex::python::morvexio_module

@@ -1,9 +1,10 @@
 // The Pattern type: an immutable record with three read-only list-valued attributes.
+#include <cstdint>
 #include <new>
 
-#include "python/binding.hpp"
+#include "python/morvex/bindings.hpp"
 
-namespace morvex::python {
+namespace morvex::python::morvex_module {
 namespace {
 
 struct PatternObject {
@@ -117,4 +118,4 @@ PyObject* wrap_pattern(Pattern&& pattern) {
   return self;
 }
 
-}  // namespace morvex::python
+}  // namespace morvex::python::morvex_module

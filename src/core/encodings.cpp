@@ -1,4 +1,4 @@
-#include "core/legacy_text.hpp"
+#include "core/encodings.hpp"
 
 #include "core/utf8.hpp"
 

@@ -1,5 +1,6 @@
 // What both extension modules wrap every entry point in: no C++ exception may cross into the
-// interpreter.
+// interpreter; running out of memory is MemoryError, anything else a RuntimeError naming the
+// module.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

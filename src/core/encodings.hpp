@@ -1,5 +1,5 @@
-// Text of formats older than UTF-8 (Latin-1 UXD headers, Shift-JIS RAS headers): lines cut
-// from raw bytes, and the header text that can be reported as UTF-8.
+// Text of formats older than UTF-8, in legacy encodings (Latin-1 UXD headers, Shift-JIS RAS
+// headers): lines cut from raw bytes, and the header text that can be reported as UTF-8.
 #pragma once
 
 #include <optional>
