@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "core/interrupt.hpp"
 #include "core/memory.hpp"
 
 namespace morvex {
@@ -25,12 +24,6 @@ bool Input::refill() {
   // Keep what is unconsumed at the front and read behind it.
   const std::size_t kept = end_ - position_;
   if (kept == buffer_size) return false;
-  // Between two reads the caller's signal handlers may end a long load.
-  if (interrupt_requested()) {
-    error_ = IoError::interrupted();
-    at_end_ = true;
-    return false;
-  }
   std::memmove(buffer_.get(), buffer_.get() + position_, kept);
   base_ += position_;
   position_ = 0;
@@ -94,11 +87,6 @@ IoResult<std::string_view> Input::read_all(ByteBuffer& storage) {
     position_ = end_ = 0;
     while (!at_end_) {
       if (used == storage.size()) storage.resize(storage.size() * 2);
-      if (interrupt_requested()) {
-        error_ = IoError::interrupted();
-        at_end_ = true;
-        return fail(*error_);
-      }
       auto got = source_.read(std::span<char>(storage.data() + used, storage.size() - used));
       if (!got) {
         error_ = got.error();

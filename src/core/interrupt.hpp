@@ -1,11 +1,13 @@
-// A way for the embedding program to stop a long load: its signal handlers get to run
-// between reads, and a handler that wants the load ended says so.
+// A way for the embedding program to stop a load blocked in the operating system (a FIFO
+// with no writer, a stalled network file): where a signal breaks a blocking open or read, its
+// handlers get to run, and a handler that wants the load ended says so. Between reads nothing
+// is asked, so that loads run without any lock of the caller's.
 #pragma once
 
 namespace morvex {
 
-// Returns true when the load is to end. Called with whatever the caller holds while loading
-// (for Python, the interpreter lock), from the thread that loads.
+// Returns true when the load is to end. Called from the thread that loads, which may hold no
+// lock of the caller's: the check takes what it needs (for Python, the interpreter lock).
 using InterruptCheck = bool (*)();
 
 void set_interrupt_check(InterruptCheck check);

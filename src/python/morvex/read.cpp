@@ -7,6 +7,7 @@
 #include "python/shared/arguments.hpp"
 #include "python/shared/errors.hpp"
 #include "python/shared/guard.hpp"
+#include "python/shared/interpreter.hpp"
 
 namespace morvex::python::morvex_module {
 namespace {
@@ -26,8 +27,8 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     if (!bind_arguments("read", params, args, nargs, kwnames, bound)) return nullptr;
     std::string_view path;
     if (!utf8_argument("path", bound[0], path)) return nullptr;
-    // The interpreter lock stays held: loads from several threads run one after another.
-    return finish_load(load_path(path));
+    // The str object, held by the caller, keeps its UTF-8 form while the lock is released.
+    return finish_load(without_lock([path] { return load_path(path); }));
   });
 }
 
@@ -45,7 +46,8 @@ PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     // Read in place: the bytes object is immutable, and held by the caller and here.
     CallerBytes data;
     if (!data.hold(bound[0])) return nullptr;
-    return finish_load(load_bytes(data.bytes(), filename));
+    return finish_load(
+        without_lock([&data, filename] { return load_bytes(data.bytes(), filename); }));
   });
 }
 

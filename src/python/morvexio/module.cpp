@@ -31,8 +31,8 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       PyErr_SetString(PyExc_TypeError, "read(path: bytes, shown)");
       return nullptr;
     }
-    // The interpreter lock stays held: signal handlers run between reads.
-    return finish(measure_path(bytes_view(args[0])), args[1]);
+    const std::string_view path = bytes_view(args[0]);  // the caller holds the bytes object
+    return finish(without_lock([path] { return measure_path(path); }), args[1]);
   });
 }
 
@@ -45,7 +45,9 @@ PyObject* read_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     CallerBytes data;
     if (!data.hold(args[0])) return nullptr;
-    return finish(measure_bytes(data.bytes(), bytes_view(args[1])), args[2]);
+    const std::string_view name = bytes_view(args[1]);
+    auto load = [&data, name] { return measure_bytes(data.bytes(), name); };
+    return finish(without_lock_if(data.immutable(), load), args[2]);
   });
 }
 

@@ -49,6 +49,10 @@ class CallerBytes {
     return held_;
   }
 
+  // Whether no one can change the bytes while they are read (bytes, a read-only view): only
+  // then is the interpreter lock released around the read.
+  bool immutable() const { return view_.readonly != 0; }
+
   std::string_view bytes() const {
     return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)};
   }

@@ -5,13 +5,28 @@
 namespace morvex::python {
 namespace {
 
-// Runs the interpreter's signal handlers between reads; a handler that raised ends the load,
-// and its exception stays set for the caller.
-bool check_signals() {
-  return PyErr_CheckSignals() != 0;
-}
+// The innermost release of this thread, if any.
+thread_local LockReleased* released_here = nullptr;
 
 }  // namespace
+
+LockReleased::LockReleased() : state_(PyEval_SaveThread()), outer_(released_here) {
+  released_here = this;
+}
+
+LockReleased::~LockReleased() {
+  released_here = outer_;
+  PyEval_RestoreThread(state_);
+}
+
+bool LockReleased::check_signals() {
+  LockReleased* released = released_here;
+  if (!released) return PyErr_CheckSignals() != 0;
+  PyEval_RestoreThread(released->state_);
+  const bool raised = PyErr_CheckSignals() != 0;
+  released->state_ = PyEval_SaveThread();
+  return raised;
+}
 
 PyObject* import_once(ModuleHome& home, PyObject* (*create)()) {
   PyInterpreterState* interpreter = PyInterpreterState_Get();
@@ -27,7 +42,7 @@ PyObject* import_once(ModuleHome& home, PyObject* (*create)()) {
   if (!home.module) {
     home.module = create();
     if (!home.module) return nullptr;
-    set_interrupt_check(check_signals);
+    set_interrupt_check(LockReleased::check_signals);
   }
   return Py_NewRef(home.module);
 }
