@@ -16,6 +16,7 @@ set(MORVEX_CORE_SOURCES
   src/core/number_text.cpp
   src/core/tokens.cpp
   src/core/utf8.cpp
+  src/core/worker_team.cpp
   # src/archive
   src/archive/inflate.cpp
   src/archive/zip_archive.cpp
@@ -61,7 +62,8 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 pkg_check_modules(LIBISAL REQUIRED IMPORTED_TARGET libisal)
 find_package(ZLIB REQUIRED)
-set(MORVEX_CORE_LIBRARIES PkgConfig::LIBZIP PkgConfig::LIBISAL)
+find_package(Threads REQUIRED)
+set(MORVEX_CORE_LIBRARIES PkgConfig::LIBZIP PkgConfig::LIBISAL Threads::Threads)
 set(MORVEX_CORE_INCLUDES ${ZLIB_INCLUDE_DIRS})
 
 # OFF builds only the portable code where an SSE2 path exists (core/vector.hpp), so that CI

@@ -9,6 +9,7 @@
 #include "core/memory.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
+#include "core/worker_team.hpp"
 #include "formats/column_commas.hpp"
 
 namespace morvex {
@@ -167,6 +168,89 @@ Scan finish_scan(ColumnTarget&& target) {
   return scan;
 }
 
+// From this many bytes on, an input's plain rows are read by a team, a part each.
+constexpr std::size_t team_input = std::size_t{1} << 20;
+constexpr std::size_t min_part = std::size_t{32} << 10;
+constexpr std::size_t most_members = 8;
+
+void append_rows(const ColumnTarget& part, ColumnTarget& target) {
+  if (part.first_without_e != SIZE_MAX && target.first_without_e == SIZE_MAX) {
+    target.first_without_e = target.x.size() + part.first_without_e;
+  }
+  target.x.insert(target.x.end(), part.x.begin(), part.x.end());
+  target.y.insert(target.y.end(), part.y.begin(), part.y.end());
+  target.e.insert(target.e.end(), part.e.begin(), part.e.end());
+}
+
+// Empty again, its room kept for the next text.
+void clear_rows(ColumnTarget& part) {
+  part.x.clear();
+  part.y.clear();
+  part.e.clear();
+  part.first_without_e = SIZE_MAX;
+}
+
+// The plain rows of a large input read by a team: the text cut at line ends into a part per
+// member, each part read into columns of its own, and the columns joined in order. A part
+// counts only where every part before it was plain to its end, so that what is taken, and
+// every number of it, is what one reader going through the text would take.
+class PlainRowTeam {
+ public:
+  PlainRowTeam() : team_(most_members), parts_(team_.size()) {}
+
+  template <class Plain>
+  std::size_t read(std::string_view text, ColumnTarget& target, Plain plain) {
+    const std::size_t members = std::min(team_.size(), text.size() / min_part);
+    if (members < 2) return plain(text, target);
+    std::vector<std::string_view> cuts(members);
+    std::vector<std::size_t> taken(members);
+    for (std::size_t k = 0, start = 0; k < members; ++k) {
+      std::size_t end = text.size();
+      if (k + 1 < members) {
+        const std::size_t line_end = text.find('\n', text.size() * (k + 1) / members);
+        end = line_end == std::string_view::npos ? text.size() : std::max(line_end + 1, start);
+      }
+      cuts[k] = text.substr(start, end - start);
+      start = end;
+    }
+    team_.run([&](std::size_t k) {
+      if (k < members) taken[k] = plain(cuts[k], k == 0 ? target : parts_[k]);
+    });
+    std::size_t total = 0;
+    bool whole = true;  // every part so far was plain to its end
+    for (std::size_t k = 0; k < members; ++k) {
+      if (k > 0) {
+        if (whole) append_rows(parts_[k], target);
+        clear_rows(parts_[k]);
+      }
+      if (!whole) continue;
+      total += taken[k];
+      whole = taken[k] == cuts[k].size();
+    }
+    return total;
+  }
+
+ private:
+  WorkerTeam team_;
+  std::vector<ColumnTarget> parts_;  // parts_[0] unused: the first part goes to the target
+};
+
+// The plain rows at the front of the input's buffer, read by a team where the input is large
+// enough to be worth one (made on first use, for the rest of the load).
+template <class Plain>
+std::size_t take_plain_rows(Input& input, std::optional<PlainRowTeam>& team, ColumnTarget& target,
+                            Plain plain) {
+  const std::string_view text = input.buffered();
+#if MORVEX_VECTOR
+  if (!team && text.size() >= 2 * min_part && input.remaining_size().value_or(0) >= team_input) {
+    team.emplace();
+  }
+#endif
+  const std::size_t taken = team ? team->read(text, target, plain) : plain(text, target);
+  input.consume(taken);
+  return taken;
+}
+
 // Room for the rest once the first rows are in, so that it is reserved once.
 void reserve_once(const Input& input, ColumnTarget& target, bool& reserved) {
   if (reserved || target.x.empty()) return;
@@ -180,10 +264,14 @@ ScanResult read_columns(Input& input, std::size_t columns) {
   ColumnTarget target;
   std::vector<std::string_view> tokens;
   bool reserved = false;
+  std::optional<PlainRowTeam> team;
+  const auto plain = [columns](std::string_view text, ColumnTarget& into) {
+    return read_plain_rows<comma_separates>(text, columns, into);
+  };
   for (;;) {
     // Whole lines a buffer at a time where they are plain; the line reader takes the rest,
     // one line before the next try.
-    input.consume(read_plain_rows<comma_separates>(input.buffered(), columns, target));
+    take_plain_rows(input, team, target, plain);
     reserve_once(input, target, reserved);
     const auto line = lines.next_line();
     if (!line) break;
@@ -229,12 +317,13 @@ ScanResult read_checked_columns(Input& input, std::size_t columns) {
   ColumnTarget target;
   CommaRules rules(comma_separates, columns);
   bool reserved = false;
+  std::optional<PlainRowTeam> team;
+  const auto plain = [columns, &rules](std::string_view text, ColumnTarget& into) {
+    return read_checked_plain_rows<comma_separates>(text, columns, rules, into);
+  };
   for (;;) {
     const std::string_view text = input.buffered();
-    const std::size_t plain =
-        read_checked_plain_rows<comma_separates>(text, columns, rules, target);
-    rules.saw_rows(text.substr(0, plain));
-    input.consume(plain);
+    rules.saw_rows(text.substr(0, take_plain_rows(input, team, target, plain)));
     reserve_once(input, target, reserved);
     const auto line = lines.next_line();
     if (!line) break;

@@ -5,6 +5,7 @@ import os
 import subprocess
 import threading
 
+import numpy as np
 import pytest
 
 import morvex
@@ -35,3 +36,30 @@ def test_a_writable_buffer_is_read_as_it_was_given():
     data = bytearray(b"1 2\n3 4\n")
     assert list(morvexio.read_bytes(data, "a.xy")[0].y) == [2.0, 4.0]
     assert list(morvexio.read_bytes(memoryview(data), "a.xy")[0].x) == [1.0, 3.0]
+
+
+def _rows(count, seed):
+    rng = np.random.default_rng(seed)
+    x = np.cumsum(rng.random(count)) + 5
+    return [f"{float(a)!r} {float(b)!r} {float(c)!r}"
+            for a, b, c in zip(x, rng.random(count) * 1e4, rng.random(count))]
+
+
+@pytest.mark.parametrize("change", ["none", "comment", "row without e", "word row", "blank lines"])
+def test_a_large_file_read_in_parts_gives_every_number_as_one_reader_would(tmp_path, change):
+    """Inputs of megabytes are read by a team, a part each: the join keeps every row in order,
+    whatever line stops the plain rows in some part."""
+    rows = _rows(60_000, seed=len(change))  # about 3 MB: parts in every buffer and in place
+    where = len(rows) * 3 // 5
+    rows[where] = {"none": rows[where], "comment": "# a comment", "blank lines": "\n\n",
+                   "row without e": rows[where].rsplit(" ", 1)[0],
+                   "word row": "n/a " + rows[where]}[change]
+    path = tmp_path / "big.xye"
+    path.write_text("\n".join(rows) + "\n")
+    kept = [r.split() for r in rows if r.strip() and not r.startswith(("#", "n/a"))]
+    want_x = np.array([float(r[0]) for r in kept])
+    want_e = None if change == "row without e" else np.array([float(r[2]) for r in kept])
+    for scan in (morvexio.read(path)[0], morvexio.read_bytes(path.read_bytes(), "big.xye")[0]):
+        assert scan.x.tobytes() == want_x.tobytes()
+        assert (scan.e is None) if want_e is None else scan.e.tobytes() == want_e.tobytes()
+    assert np.array(morvex.read(str(path)).x).tobytes() == want_x.tobytes()
