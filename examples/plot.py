@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Loads diffraction patterns with morvex and saves a picture of them.
+"""Loads diffraction files with morvexio and saves a picture of every scan they hold.
 
-Usage: plot.py [-o OUT.png] [--build-dir DIR] FILE...
+Usage: plot.py [-o OUT.png] [--x {x,q,d}] [--build-dir DIR] FILE...
 
-One panel per file, x labelled in the file's unit as far as it can be told (the readers hand
-back bare numbers, so the unit is guessed from the format, a GSAS bank's binning and header
-words such as "2theta" or "Q"), and e drawn as error bars where the file has it. Files that fail
-to load are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
+One panel per file, every scan of it drawn, e as error bars where the file has it. x is labelled
+with the axis and unit the file states (morvexio's x_axis and x_unit); where a file states none,
+the unit is guessed from header words such as "2theta" or "Q". `--x q` or `--x d` draws Q (Å⁻¹)
+or d (Å) from 2θ and the file's wavelength; scans that cannot be converted, and files that fail
+to load, are reported and left out. Uses matplotlib's Agg backend, so no display is needed.
 """
 
 import argparse
@@ -21,7 +22,13 @@ TWO_THETA = "2θ (degrees)"
 Q_INVERSE_ANGSTROM = "Q (Å⁻¹)"
 Q_INVERSE_NM = "Q (nm⁻¹)"
 TIME_OF_FLIGHT = "time of flight (µs)"
+D_SPACING = "d (Å)"
 UNKNOWN = "x (unit not stated in the file)"
+# Labels of the kinds of axis (morvexio's x_axis) whose unit is known; others show as stated.
+AXIS_LABELS = {("2Theta", "deg"): TWO_THETA, ("TOF", "us"): TIME_OF_FLIGHT,
+               ("Omega", "deg"): "ω (degrees)"}
+CONVERTED = {"q": Q_INVERSE_ANGSTROM, "d": D_SPACING}
+LEGEND_SCANS = 8
 
 # Header words, checked in this order on the leading comment or caption lines of a text file.
 UNIT_WORDS = [
@@ -40,18 +47,18 @@ HEADER_LINES = 20
 DATA_ROW = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?([\s,;]|$)")
 
 
-def import_morvex(build_dir):
-    """The morvex module: from build_dir when given, else installed, else from ../build."""
+def import_morvexio(build_dir):
+    """The morvexio package: from build_dir when given, else installed, else from ../build."""
     if build_dir:
         sys.path.insert(0, str(build_dir))
     try:
-        import morvex
+        import morvexio
     except ImportError:
         if build_dir:
             raise
         sys.path.insert(0, str(HERE.parent / "build"))
-        import morvex
-    return morvex
+        import morvexio
+    return morvexio
 
 
 def header_lines(path):
@@ -99,30 +106,60 @@ def guess_unit(path):
     return UNKNOWN
 
 
-def draw(axes, path, pattern):
-    x, y, e = pattern.x, pattern.y, pattern.e
-    if e is not None:
-        # Bars on every point of a long scan would merge into a band; thin them to about 100.
-        axes.errorbar(x, y, yerr=e, errorevery=max(1, len(x) // 100), linewidth=0.8,
-                      elinewidth=0.6, ecolor="tab:gray", capsize=0, label="y ± e")
-    else:
-        axes.plot(x, y, linewidth=0.8, label="y")
-    axes.set_title(f"{path.name} ({len(x)} points)", fontsize=9)
-    axes.set_xlabel(guess_unit(path), fontsize=8)
+def axis_label(path, scan, along):
+    """What x is along: Q or d as converted, else the axis and unit the scan states."""
+    if along in CONVERTED:
+        return CONVERTED[along]
+    axis, unit = scan.meta.get("x_axis"), scan.meta.get("x_unit")
+    if not axis:
+        return guess_unit(path)
+    return AXIS_LABELS.get((axis, unit)) or (f"{axis} ({unit})" if unit else axis)
+
+
+def curves(path, measurement, along):
+    """(index, x, scan) of every scan that can be drawn along `along`; the others reported."""
+    out = []
+    for index, scan in enumerate(measurement.scans):
+        try:
+            x = {"q": scan.q, "d": scan.d}[along]() if along in CONVERTED else scan.x
+        except ValueError as error:
+            print(f"{path}: {error}", file=sys.stderr)
+            continue
+        out.append((index, x, scan))
+    return out
+
+
+def draw(axes, path, drawn, along):
+    for index, x, scan in drawn:
+        label = f"scan {index}" if len(drawn) > 1 else "y"
+        if scan.e is not None:
+            # Bars on every point of a long scan would merge into a band; thin them to about 100.
+            axes.errorbar(x, scan.y, yerr=scan.e, errorevery=max(1, len(x) // 100),
+                          linewidth=0.8, elinewidth=0.6, ecolor="tab:gray", capsize=0,
+                          label=label + " ± e")
+        else:
+            axes.plot(x, scan.y, linewidth=0.8, label=label)
+    points = sum(len(x) for _, x, _ in drawn)
+    scans = f"{len(drawn)} scans, " if len(drawn) > 1 else ""
+    axes.set_title(f"{path.name} ({scans}{points} points)", fontsize=9)
+    axes.set_xlabel(axis_label(path, drawn[0][2], along), fontsize=8)
     axes.set_ylabel("intensity", fontsize=8)
     axes.tick_params(labelsize=7)
-    axes.legend(fontsize=7, loc="upper right", frameon=False)
+    if len(drawn) <= LEGEND_SCANS:
+        axes.legend(fontsize=7, loc="upper right", frameon=False)
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Plot diffraction patterns loaded with morvex.")
+    parser = argparse.ArgumentParser(description="Plot diffraction files loaded with morvexio.")
     parser.add_argument("files", nargs="+", type=pathlib.Path, metavar="FILE")
     parser.add_argument("-o", "--output", type=pathlib.Path, default=pathlib.Path("patterns.png"))
+    parser.add_argument("--x", choices=("x", "q", "d"), default="x", dest="along",
+                        help="x as the file holds it (default), or Q or d from 2θ")
     parser.add_argument("--build-dir", type=pathlib.Path,
-                        help="directory holding a freshly built morvex.abi3.so")
+                        help="directory holding a freshly built morvexio package")
     args = parser.parse_args(argv)
 
-    morvex = import_morvex(args.build_dir)
+    morvexio = import_morvexio(args.build_dir)
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -130,9 +167,12 @@ def main(argv=None):
     loaded = []
     for path in args.files:
         try:
-            loaded.append((path, morvex.read(str(path))))
+            drawn = curves(path, morvexio.read(path), args.along)
         except (OSError, ValueError) as error:
             print(f"{path}: {type(error).__name__}: {error}", file=sys.stderr)
+            continue
+        if drawn:
+            loaded.append((path, drawn))
     if not loaded:
         print("nothing to plot", file=sys.stderr)
         return 1
@@ -140,8 +180,8 @@ def main(argv=None):
     columns = min(3, len(loaded))
     rows = math.ceil(len(loaded) / columns)
     figure, axes = plt.subplots(rows, columns, figsize=(4.2 * columns, 3.0 * rows), squeeze=False)
-    for panel, (path, pattern) in zip(axes.flat, loaded):
-        draw(panel, path, pattern)
+    for panel, (path, drawn) in zip(axes.flat, loaded):
+        draw(panel, path, drawn, args.along)
     for panel in list(axes.flat)[len(loaded):]:
         panel.set_visible(False)
     figure.tight_layout()

@@ -1,4 +1,4 @@
-"""examples/plot.py: the unit guess for the x label, and a picture written for real files."""
+"""examples/plot.py: the x label (stated or guessed), Q and d, and a picture written."""
 
 import importlib.util
 import pathlib
@@ -55,14 +55,30 @@ def test_writes_a_png_and_skips_files_that_fail(tmp_path, capsys):
     assert plot.main([str(good), str(tmp_path / "missing.xy"), "-o", str(out)]) == 0
     assert out.read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
     captured = capsys.readouterr()
-    assert "missing.xy: OSError: " in captured.err
+    assert "missing.xy: FileNotFoundError: " in captured.err
     assert "1 of 2 files" in captured.out
 
 
 def test_nothing_loadable_is_a_failure(tmp_path, capsys):
     unknown = tmp_path / "a.unknown"
-    unknown.write_text("10 1\n", encoding="utf-8")
+    unknown.write_bytes(b"\0\1\2")
     out = tmp_path / "p.png"
     assert plot.main([str(unknown), "-o", str(out)]) == 1
     assert not out.exists()
-    assert "ValueError: Unknown format" in capsys.readouterr().err
+    assert "a.unknown: FormatError: " in capsys.readouterr().err
+
+
+def test_q_and_d_from_the_stated_wavelength(tmp_path, capsys):
+    stated = tmp_path / "pyfai.xy"
+    stated.write_text("# == pyFAI calibration ==\n# Wavelength: 1.5406e-10 m\n#\n# 2th_deg\t I\n"
+                      "10 1\n11 2\n", encoding="utf-8")
+    bare = tmp_path / "bare.xy"
+    bare.write_text("10 1\n11 2\n", encoding="utf-8")
+    out = tmp_path / "q.png"
+    assert plot.main([str(stated), str(bare), "--x", "d", "-o", str(out)]) == 0
+    assert "1 of 2 files" in capsys.readouterr().out
+    assert plot.main([str(bare), "--x", "q", "-o", str(out)]) == 1
+    assert "q needs x in degrees of 2Theta" in capsys.readouterr().err
+    scan = plot.import_morvexio(None).read(stated).scans[0]
+    assert [plot.axis_label(stated, scan, along) for along in ("x", "q", "d")] == [
+        plot.TWO_THETA, plot.Q_INVERSE_ANGSTROM, plot.D_SPACING]

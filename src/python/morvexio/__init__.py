@@ -4,36 +4,47 @@
     >>> m = morvexio.read("scan.xrdml")
     >>> m.format, len(m.scans), m.meta.get("wavelength_kalpha1")
     >>> s = m.scans[0]; s.x, s.y, s.e, s.meta
+    >>> s.wavelength, s.q(), s.d()          # Å, Å⁻¹, Å (docs/metadata.md: the wavelength rule)
+    >>> m.to_pandas(), m.to_xarray()        # pip install 'morvex[pandas]', 'morvex[xarray]'
+    >>> m.to_nexus("scan.nxs")              # pip install 'morvex[nexus]'
+
+`python -m morvexio FILE...` tells what files hold (`--json` as JSON).
 
 The arrays are read-only float64 views of the memory the reader filled: no copy is made.
 """
 
-from __future__ import annotations
+import importlib.metadata as _metadata
+import os as _os
+from typing import Any as _Any
+from typing import NamedTuple as _NamedTuple
+from typing import Union as _Union
 
-import importlib.metadata
-import os
-from typing import Any, NamedTuple, Union
-
+from . import _records
 from ._morvexio import FormatError
 from ._morvexio import formats as _formats
 from ._morvexio import keys as _keys
 from ._morvexio import read as _read
 from ._morvexio import read_bytes as _read_bytes
 from ._morvexio import rows_text as _rows_text
-from ._records import Measurement, Scan, from_native
+from ._records import Measurement, Scan
 
 __all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
            "read_bytes", "rows_text", "__version__"]
 
 try:
-    __version__ = importlib.metadata.version("morvex")
-except importlib.metadata.PackageNotFoundError:  # a build tree, not an installation
+    __version__ = _metadata.version("morvex")
+except _metadata.PackageNotFoundError:  # a build tree, not an installation
     __version__ = "0+unknown"
 
-_PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_PathLike = _Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
 
 
-class Format(NamedTuple):
+def __dir__() -> "list[str]":
+    # The submodules the import system adds as attributes are no public names either.
+    return sorted(__all__)
+
+
+class Format(_NamedTuple):
     """A format morvexio reads: its `name` (as `Measurement.format` gives it), what a file of it
     is, and the extensions (lower case, without the dot) its files go by."""
 
@@ -48,7 +59,7 @@ def formats() -> tuple[Format, ...]:
     return tuple(Format(*row) for row in _formats())
 
 
-class Key(NamedTuple):
+class Key(_NamedTuple):
     """A metadata key: its `name`, its `level` ("measurement", "scan" or "both"; a scan may
     restate a measurement key with its own value), the `type` of its value ("str", "float",
     "array", "dict"), its `unit` ("" where there is none), what it means, and the `formats`
@@ -75,14 +86,16 @@ def read(path: _PathLike) -> Measurement:
     content cannot tell. Raises OSError (with errno and filename) when the file cannot be
     read and FormatError when it is not what its format says.
     """
-    given = os.fspath(path)
-    return from_native(_read(os.fsencode(given), given))
+    given = _os.fspath(path)
+    return _records.from_native(_read(_os.fsencode(given), given), _os.fsdecode(given))
 
 
-def read_bytes(data: Any, filename: _PathLike = "") -> Measurement:
-    """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint."""
-    given = os.fspath(filename)
-    return from_native(_read_bytes(data, os.fsencode(given), given or "<bytes>"))
+def read_bytes(data: _Any, filename: _PathLike = "") -> Measurement:
+    """Reads every scan of `data` (any bytes-like object) in place; `filename` is a hint, and
+    the measurement's `source`."""
+    given = _os.fspath(filename)
+    source = _os.fsdecode(given)
+    return _records.from_native(_read_bytes(data, _os.fsencode(given), given or "<bytes>"), source)
 
 
 def rows_text(columns: tuple, separator: str = " ") -> bytes:
