@@ -63,3 +63,19 @@ def test_a_large_file_read_in_parts_gives_every_number_as_one_reader_would(tmp_p
         assert scan.x.tobytes() == want_x.tobytes()
         assert (scan.e is None) if want_e is None else scan.e.tobytes() == want_e.tobytes()
     assert np.array(morvex.read(str(path)).x).tobytes() == want_x.tobytes()
+
+
+def test_read_many_gives_what_a_loop_gives_in_order_with_errors_in_place(tmp_path, realdata):
+    files = sorted(p for p in realdata.rglob("*") if p.is_file())
+    files[3:3] = [tmp_path / "missing.xy", tmp_path]  # an OSError and a directory's error
+    many = morvexio.read_many(files * 2, threads=4)
+    assert len(many) == 2 * len(files)
+    for path, got in zip(files * 2, many):
+        try:
+            want = morvexio.read(path)
+        except (OSError, morvexio.FormatError) as error:
+            assert type(got) is type(error) and str(got) == str(error)
+        else:
+            assert got == want and got.source == want.source
+    with pytest.raises(ValueError, match="threads must be at least 1, not 0"):
+        morvexio.read_many(files, threads=0)

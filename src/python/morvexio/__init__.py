@@ -15,7 +15,9 @@ The arrays are read-only float64 views of the memory the reader filled: no copy 
 
 import importlib.metadata as _metadata
 import os as _os
+from concurrent.futures import ThreadPoolExecutor as _ThreadPoolExecutor
 from typing import Any as _Any
+from typing import Iterable as _Iterable
 from typing import NamedTuple as _NamedTuple
 from typing import Union as _Union
 
@@ -29,7 +31,7 @@ from ._morvexio import rows_text as _rows_text
 from ._records import Measurement, Scan
 
 __all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
-           "read_bytes", "rows_text", "__version__"]
+           "read_bytes", "read_many", "rows_text", "__version__"]
 
 try:
     __version__ = _metadata.version("morvex")
@@ -88,6 +90,26 @@ def read(path: _PathLike) -> Measurement:
     """
     given = _os.fspath(path)
     return _records.from_native(_read(_os.fsencode(given), given), _os.fsdecode(given))
+
+
+def read_many(paths: "_Iterable[_PathLike]", threads: "int | None" = None
+              ) -> "list[Measurement | OSError | FormatError]":
+    """Reads every file of `paths`, `threads` at a time (by default one per core: loads run
+    without the interpreter lock), and returns what `read` gives for each, in the order given;
+    a file that cannot be read has its OSError or FormatError in its place, so that one bad
+    file spoils no other. Any other exception (MemoryError, KeyboardInterrupt) is raised."""
+    def one(path: _PathLike) -> "Measurement | OSError | FormatError":
+        try:
+            return read(path)
+        except (OSError, FormatError) as error:
+            return error
+
+    listed = list(paths)
+    if threads is not None and threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads}")
+    with _ThreadPoolExecutor(max_workers=min(threads or _os.cpu_count() or 1, max(len(listed), 1))
+                             ) as pool:
+        return list(pool.map(one, listed))
 
 
 def read_bytes(data: _Any, filename: _PathLike = "") -> Measurement:

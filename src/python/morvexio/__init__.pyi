@@ -1,5 +1,5 @@
 import os
-from typing import Any, Iterator, Mapping, NamedTuple, Optional, Union
+from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -7,7 +7,7 @@ import xarray
 
 __version__: str
 __all__ = ["Format", "FormatError", "Key", "Measurement", "Scan", "formats", "keys", "read",
-           "read_bytes", "rows_text", "__version__"]
+           "read_bytes", "read_many", "rows_text", "__version__"]
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Array = npt.NDArray[np.float64]
@@ -80,5 +80,8 @@ class Key(NamedTuple):
 def formats() -> tuple[Format, ...]: ...
 def keys() -> tuple[Key, ...]: ...
 def read(path: _Path) -> Measurement: ...
+def read_many(
+    paths: Iterable[_Path], threads: Optional[int] = ...
+) -> list[Union[Measurement, OSError, FormatError]]: ...
 def read_bytes(data: Any, filename: _Path = ...) -> Measurement: ...
 def rows_text(columns: tuple[_Array, ...], separator: str = ...) -> bytes: ...
