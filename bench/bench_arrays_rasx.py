@@ -6,7 +6,9 @@ reciprocal-space map of 401 profiles, every profile read.
 The map is generated in the shape of Rigaku's own: one DEFLATE entry Data0/Profile<k>.txt per
 omega step, each with a byte-order mark, CRLF lines and three tab-separated columns (2θ to four
 decimals, the intensity as Rigaku writes it with up to 15 significant digits, the attenuator
-coefficient), beside root.xml and Data0/MesurementConditions0.xml. Each peer reads the
+coefficient), and beside each its own Data0/MesurementConditions<k>.xml of about 38 KB in the
+shape of SmartLab's (general information, hardware, 100 axes written one attribute a line, the
+scan, 220 RAS header pairs), which is most of a real map's bytes; and root.xml. Each peer reads the
 profiles in directory order and ends, as morvexio does, with an x and a y array per profile.
 The best of the peers is the one each target is set against. Run with an interpreter that has
 the peers (requirements/bench.txt, as in build-venv); the module is taken from $MORVEX_BUILD_DIR (default
@@ -39,15 +41,50 @@ ARROW_CONVERT = pyarrow.csv.ConvertOptions(column_types={"f0": pyarrow.float64()
                                                          "f1": pyarrow.float64()})
 
 
+def conditions(omega):
+    """A MesurementConditions document in the shape SmartLab writes, about 38 KB."""
+    def element(name, **attributes):
+        lines = "".join(f'\r\n      {key}="{value}"' for key, value in attributes.items())
+        return f"    <{name}{lines} />\r\n"
+
+    parts = ['\ufeff<?xml version="1.0" encoding="utf-8"?>\r\n<MeasurementConditions '
+             'xmlns:xsd="http://www.w3.org/2001/XMLSchema" '
+             'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\r\n  <GeneralInformation>\r\n'
+             '    <Operator>Administrator</Operator>\r\n    <SampleName>film</SampleName>\r\n'
+             '    <SystemName>SmartLab</SystemName>\r\n  </GeneralInformation>\r\n'
+             '  <HWConfigurations>\r\n']
+    parts += [element("Category", Name=f"Unit{k}", SelectedUnit=f"Standard{k}") for k in range(11)]
+    parts += [element("Distance", To=f"Slit{k}", From="XrayGenerator", Unit="mm",
+                      Value=f"{90 + 25 * k}") for k in range(8)]
+    parts.append("    <XrayGenerator>\r\n      <TargetName>Cu</TargetName>\r\n"
+                 "      <Current>200</Current>\r\n      <Voltage>45</Voltage>\r\n"
+                 "      <WavelengthKalpha1>1.540593</WavelengthKalpha1>\r\n"
+                 "      <WavelengthKalpha2>1.544414</WavelengthKalpha2>\r\n"
+                 "    </XrayGenerator>\r\n  </HWConfigurations>\r\n  <Axes>\r\n")
+    for k in range(100):
+        name, position = ("Omega", f"{omega:.4f}") if k == 1 else (f"Axis{k}", f"{k * 0.25:.4f}")
+        parts.append(element("Axis", Name=name, Unit="deg", Offset="0", Position=position,
+                             State="Fixed", Resolution="0.0001", Speed="720",
+                             SpeedUnit="deg/min"))
+    parts.append("  </Axes>\r\n  <ScanInformation>\r\n    <AxisName>TwoThetaOmega</AxisName>\r\n"
+                 "    <Start>44</Start>\r\n    <Stop>49</Stop>\r\n    <Step>0.005</Step>\r\n"
+                 "  </ScanInformation>\r\n  <RASHeader>\r\n")
+    for k in range(150):
+        parts.append(f"    <Pair>\r\n      <string>*HEADER_KEY_{k:03d}</string>\r\n"
+                     f"      <string>value {k * 37 % 1000} of the header</string>\r\n    </Pair>\r\n")
+    parts.append("  </RASHeader>\r\n</MeasurementConditions>\r\n")
+    return "".join(parts)
+
+
 def map_file():
     def archive_bytes():
         buffer = io.BytesIO()
         with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
             archive.writestr("root.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                              "<RootElement />\r\n")
-            archive.writestr("Data0/MesurementConditions0.xml", "<MeasurementConditions />\r\n")
             for k in range(PROFILES):
                 omega = -1.0 + k * 0.005
+                archive.writestr(f"Data0/MesurementConditions{k}.xml", conditions(omega).encode())
                 lines = []
                 for i in range(PROFILE_POINTS):
                     x = 44.0 + i * 0.005
@@ -57,7 +94,7 @@ def map_file():
                 archive.writestr(f"Data0/Profile{k}.txt", ("\ufeff" + "".join(lines)).encode())
         return buffer.getvalue()
 
-    return harness.write_once("bench_rsm_401.rasx", archive_bytes)
+    return harness.write_once("bench_rsm_401_conditions.rasx", archive_bytes)
 
 
 def with_morvexio(path):

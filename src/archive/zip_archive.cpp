@@ -202,6 +202,7 @@ std::optional<std::uint64_t> ZipEntry::stated_size() const {
 // The archive is discarded before the bytes under it are freed.
 struct ZipArchive::State {
   ByteBuffer storage;
+  std::string_view bytes;  // in storage, or where the input's slice keeps them
   ArchiveHandle archive;
 };
 
@@ -219,6 +220,16 @@ Result<ZipArchive, LoadError> ZipArchive::read(Input& input) {
   }
   auto archive = open_handle(bytes.value());
   if (!archive) return fail(std::move(archive).error());
+  state->bytes = bytes.value();
+  state->archive = std::move(archive).value();
+  return ZipArchive(std::move(state));
+}
+
+Result<ZipArchive, ZipError> ZipArchive::another_view() const {
+  auto archive = open_handle(state_->bytes);
+  if (!archive) return fail(std::move(archive).error());
+  auto state = std::make_unique<State>();
+  state->bytes = state_->bytes;
   state->archive = std::move(archive).value();
   return ZipArchive(std::move(state));
 }

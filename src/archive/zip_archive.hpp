@@ -50,6 +50,10 @@ class ZipArchive {
   // end-of-central-directory record.
   static Result<ZipArchive, LoadError> read(Input& input);
 
+  // Another archive over the same bytes, for another thread: entries of one archive may be
+  // read only by one thread at a time. This archive must outlive it.
+  Result<ZipArchive, ZipError> another_view() const;
+
   ZipArchive(ZipArchive&& other) noexcept;
   ZipArchive& operator=(ZipArchive&& other) noexcept;
   ~ZipArchive();

@@ -75,7 +75,14 @@ class ConditionsReader {
   }
 
   // An element of a section is a field: its whole text, where it has any, under its name.
+  // The RAS header that SmartLab copies into the document, about half of its bytes, holds
+  // nothing read here: it is passed over unparsed.
   Status<ParseError> on_start(const xml::Event& tag) {
+    if (tag.name == "RASHeader" && parser_.depth() == 2) {
+      auto skipped = parser_.skip_element();
+      if (!skipped) return failure("parse error: ", skipped.error());
+      return succeeded;
+    }
     Fields* section = section_around();
     if (!section) return succeeded;
     std::string name(tag.name);
@@ -212,6 +219,18 @@ std::optional<std::string> conditions_entry_name(std::string_view profile) {
   if (!all_digits(number) || !profile.substr(slash + 1).starts_with(profile_prefix)) {
     return std::nullopt;
   }
+  std::string name(profile.substr(0, slash + 1));
+  name.append(conditions_prefix).append(number).append(".xml");
+  return name;
+}
+
+std::optional<std::string> own_conditions_entry_name(std::string_view profile) {
+  if (!conditions_entry_name(profile)) return std::nullopt;
+  const std::size_t slash = profile.find('/');
+  std::string_view number = profile.substr(slash + 1 + profile_prefix.size());
+  if (!number.ends_with(".txt")) return std::nullopt;
+  number.remove_suffix(4);
+  if (!all_digits(number)) return std::nullopt;
   std::string name(profile.substr(0, slash + 1));
   name.append(conditions_prefix).append(number).append(".xml");
   return name;

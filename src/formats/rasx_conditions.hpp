@@ -21,6 +21,10 @@ struct RasxConditions {
 // "Data0/Profile0.txt" -> "Data0/MesurementConditions0.xml". Nothing for other names.
 std::optional<std::string> conditions_entry_name(std::string_view profile);
 
+// The profile's own conditions entry, which each profile of a map has beside it:
+// "Data0/Profile7.txt" -> "Data0/MesurementConditions7.xml". Nothing for other names.
+std::optional<std::string> own_conditions_entry_name(std::string_view profile);
+
 // Reads one MesurementConditions document.
 Result<RasxConditions, LoadError> read_rasx_conditions(Input& input);
 

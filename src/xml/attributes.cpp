@@ -1,5 +1,8 @@
 #include "xml/attributes.hpp"
 
+#include <algorithm>
+#include <span>
+
 #include "core/utf8.hpp"
 #include "xml/markup.hpp"
 
@@ -89,32 +92,45 @@ XmlResult<std::optional<Attribute>> AttributeReader::next() {
   }
   if (n == 0) return error_at("attribute without a name", name_offset);
   const std::string_view name = rest_.substr(0, n);
-  const std::string quoted = enclosed("'", name, "'");
+  const auto quoted = [name] { return enclosed("'", name, "'"); };
   advance(n);
 
   skip_space();
   if (rest_.empty() || rest_.front() != '=') {
-    return error_at("attribute " + quoted + " without '='", name_offset);
+    return error_at("attribute " + quoted() + " without '='", name_offset);
   }
   advance(1);
   skip_space();
-  if (rest_.empty()) return error_at("attribute " + quoted + " without a value", name_offset);
+  if (rest_.empty()) return error_at("attribute " + quoted() + " without a value", name_offset);
   const char quote = rest_.front();
   if (quote != '"' && quote != '\'') {
-    return error_at("value of attribute " + quoted + " is not quoted", offset_);
+    return error_at("value of attribute " + quoted() + " is not quoted", offset_);
   }
   const std::size_t close = rest_.find(quote, 1);
   if (close == std::string_view::npos) {
-    return error_at("value of attribute " + quoted + " has no closing quote", offset_);
+    return error_at("value of attribute " + quoted() + " has no closing quote", offset_);
   }
   const Attribute attribute{name, rest_.substr(1, close - 1), offset_ + 1};
   advance(close + 1);
 
-  // A set, not a list: a tag with very many attributes must not cost a comparison per pair.
-  if (!seen_.insert(name).second) {
-    return error_at("attribute " + quoted + " repeated", name_offset);
+  if (!first_time(name)) {
+    return error_at("attribute " + quoted() + " repeated", name_offset);
   }
   return std::optional<Attribute>(attribute);
+}
+
+bool AttributeReader::first_time(std::string_view name) {
+  const auto known = std::span(first_).first(std::min(count_, few));
+  if (std::ranges::find(known, name) != known.end()) return false;
+  if (count_ < few) {
+    first_[count_++] = name;
+    return true;
+  }
+  if (count_ == few) {
+    more_.insert(first_.begin(), first_.end());
+    ++count_;
+  }
+  return more_.insert(name).second;
 }
 
 XmlResult<std::string> unescape_value(const Attribute& attribute) {

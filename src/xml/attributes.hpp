@@ -1,6 +1,7 @@
 // Attributes of a start or empty-element tag, and the expansion of references in their values.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,9 +29,17 @@ class AttributeReader {
   XmlResult<std::optional<Attribute>> next();
 
  private:
+  // True the first time `name` is met. The first names are compared one by one, without
+  // allocating; a tag with very many attributes goes on in a set, so that it does not cost a
+  // comparison per pair.
+  bool first_time(std::string_view name);
+
+  static constexpr std::size_t few = 16;
   std::string_view rest_;
   std::uint64_t offset_;  // input offset of rest_[0]
-  std::unordered_set<std::string_view> seen_;
+  std::array<std::string_view, few> first_{};
+  std::size_t count_ = 0;
+  std::unordered_set<std::string_view> more_;
 };
 
 // The value with the five predefined entities and decimal or hexadecimal character

@@ -119,6 +119,47 @@ XmlResult<Event> PullParser::read_piece() {
   return read_text(offset);
 }
 
+XmlResult<bool> PullParser::skip_element() {
+  if (!opened_) return false;
+  opened_ = false;
+  const std::size_t level = open_.size() - 1;
+  const std::string name(open_name(level));
+  const std::uint64_t offset = open_offset(level);
+  std::size_t nested = 0;  // open elements of the same name inside
+  for (;;) {
+    const std::string_view bytes = ahead();
+    if (bytes.empty()) return stop(end_inside("an element skipped", offset).error);
+    const void* lt = std::memchr(bytes.data(), '<', bytes.size());
+    if (!lt) {
+      input_.consume(bytes.size());
+      continue;
+    }
+    input_.consume(static_cast<std::size_t>(static_cast<const char*>(lt) - bytes.data()));
+    // "</name>" or "<name" followed by what ends a name, with the tag's end where it opens one.
+    const std::string_view tag = input_.peek(name.size() + 3);
+    const bool closing = tag.starts_with("</");
+    const std::string_view rest = tag.substr(closing ? 2 : 1);
+    const bool named = rest.starts_with(name) && rest.size() > name.size() &&
+                       (is_xml_space(rest[name.size()]) || rest[name.size()] == '>' ||
+                        (!closing && rest[name.size()] == '/'));
+    if (!named) {
+      input_.consume(1);
+      continue;
+    }
+    const std::string_view through = input_.peek(Input::buffer_size);
+    const std::size_t end = through.find('>');
+    if (end == std::string_view::npos) return stop(end_inside("an element skipped", offset).error);
+    input_.consume(end + 1);
+    if (!closing) {
+      if (through[end - 1] != '/') ++nested;
+    } else if (nested-- == 0) {
+      open_names_.resize(open_names_.size() - name.size());
+      open_.pop_back();
+      return true;
+    }
+  }
+}
+
 // Reads on to the end tag of the element just opened; its own end tag is the first that
 // brings the depth below where it began.
 XmlResult<std::string_view> PullParser::element_text() {
@@ -222,13 +263,28 @@ XmlResult<Event> PullParser::read_markup(std::uint64_t offset) {
 
 // A start or empty-element tag. A ">" inside a quoted attribute value does not end it.
 XmlResult<Event> PullParser::read_tag(std::uint64_t offset) {
-  int quote = 0;
+  char quote = 0;
   if (event_.back() == '"' || event_.back() == '\'') quote = event_.back();
+  // A buffer's worth at a time: the bytes up to the ">" that ends the tag, or all of them.
   for (;;) {
-    const int b = get();
-    if (b < 0) return end_inside("a start tag", offset);
-    if (!in_literal(b, quote) && b == '>') break;
-    event_.push_back(static_cast<char>(b));
+    const std::string_view bytes = ahead();
+    if (bytes.empty()) return end_inside("a start tag", offset);
+    std::size_t n = 0;
+    bool ended = false;
+    for (; n < bytes.size(); ++n) {
+      const char c = bytes[n];
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        ended = true;
+        break;
+      }
+    }
+    event_.append(bytes.data(), n);
+    input_.consume(ended ? n + 1 : n);
+    if (ended) break;
   }
   std::string_view content = event_;
   const bool empty = content.ends_with('/');
@@ -245,10 +301,15 @@ XmlResult<Event> PullParser::read_tag(std::uint64_t offset) {
 
 XmlResult<Event> PullParser::read_end_tag(std::uint64_t offset) {
   for (;;) {
-    const int b = get();
-    if (b < 0) return end_inside("an end tag", offset);
-    if (b == '>') break;
-    event_.push_back(static_cast<char>(b));
+    const std::string_view bytes = ahead();
+    if (bytes.empty()) return end_inside("an end tag", offset);
+    const void* close = std::memchr(bytes.data(), '>', bytes.size());
+    const std::size_t n =
+        close ? static_cast<std::size_t>(static_cast<const char*>(close) - bytes.data())
+              : bytes.size();
+    event_.append(bytes.data(), n);
+    input_.consume(close ? n + 1 : n);
+    if (close) break;
   }
   // White space may follow the name; everything else belongs to it and must match.
   std::string_view name = event_;

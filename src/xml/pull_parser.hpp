@@ -98,6 +98,12 @@ class PullParser {
   // view stays valid until the next call of next() or element_text().
   XmlResult<std::string_view> element_text();
 
+  // Reads past the element just opened, to its end tag, without events: what it holds is
+  // neither parsed nor checked, only its end found (elements of its name inside it are
+  // counted). For large sections a reader has no use for. True when it skipped, false where
+  // the last event was no start tag.
+  XmlResult<bool> skip_element();
+
  private:
   XmlResult<Event> read_event();
   XmlResult<Event> read_piece();

@@ -92,3 +92,11 @@ TEST(RasxConditions, RealArchives) {
 }
 
 }  // namespace
+
+TEST(RasxConditionsName, EachProfileOfAMapHasItsOwn) {
+  using morvex::own_conditions_entry_name;
+  EXPECT_EQ(own_conditions_entry_name("Data0/Profile7.txt"), "Data0/MesurementConditions7.xml");
+  EXPECT_EQ(own_conditions_entry_name("Data2/Profile400.txt"), "Data2/MesurementConditions400.xml");
+  EXPECT_EQ(own_conditions_entry_name("Data0/ProfileX.txt"), std::nullopt);
+  EXPECT_EQ(own_conditions_entry_name("Profile0.txt"), std::nullopt);
+}

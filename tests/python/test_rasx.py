@@ -418,3 +418,27 @@ def test_real_files_conditions_and_attenuation(realdata, key):
     assert scan.meta["started"] == information.findtext("StartTime")
     assert list(scan.meta["attenuation"]) == [float(row[2]) for row in rows]
     assert scan.e is None and morvex.read(str(path)).e is None
+
+
+def test_a_map_read_by_a_team_keeps_order_own_conditions_and_the_first_failure():
+    """Many profiles are read side by side: each keeps its place, its entry name and its own
+    conditions (a map's ω per profile); of two bad entries the first in order is reported."""
+    def archive(bad=()):
+        entries = []
+        for k in range(40):
+            text = "1 2\n\xff\n" if k in bad else f"{k} {k + 1}\n{k + 2} 5\n"
+            entries.append((f"Data0/Profile{k}.txt", text.encode("latin-1")))
+            entries.append((f"Data0/MesurementConditions{k}.xml",
+                            f'<C><Axes><Axis Name="Omega" Unit="deg" Position="{k / 8}" '
+                            f'State="{"Fixed" if k != 38 else "x"}" /></Axes></C>'))
+        return make_archive(*entries)
+
+    m = morvexio.read_bytes(archive(), "map.rasx")
+    assert [s.meta["entry"] for s in m] == [f"Data0/Profile{k}.txt" for k in range(40)]
+    assert [(s.x[0], s.meta.get("axes", {}).get("Omega")) for s in m] == [
+        (k, k / 8 if k != 38 else None) for k in range(40)]
+    data = patch_entry(archive(bad=[7]), 2 * 33, crc=0)  # entry 2k is profile k
+    with pytest.raises(morvexio.FormatError, match="valid UTF-8"):
+        morvexio.read_bytes(data, "map.rasx")
+    with pytest.raises(morvexio.FormatError, match="CRC error"):
+        morvexio.read_bytes(patch_entry(archive(), 2 * 33, crc=0), "map.rasx")
