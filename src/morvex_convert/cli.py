@@ -4,13 +4,16 @@ import argparse
 import os
 import sys
 import time
+from collections import Counter
 from collections.abc import Callable
 from typing import Any
 
-from morvex_convert.convert import (CONVERTED, FAILED, SKIPPED, Files, Outcome, Task,
-                                    convert_files, convert_one, per_file)
-from morvex_convert.dataset import clear, convert_batch, plan_dataset, require
+import morvexio
+from morvex_convert.convert import (CONVERTED, FAILED, SKIPPED, UNCHANGED, Files, Outcome, Task,
+                                    convert_files, convert_one, describe, per_file)
+from morvex_convert.dataset import clear, convert_batch, finish, plan_dataset, require
 from morvex_convert.forms import FORMS, META
+from morvex_convert.names import shown
 from morvex_convert.output import remove_strays
 from morvex_convert.plan import EXTENSIONS, load_as, parse_load_as, plan
 from morvex_convert.progress import progress
@@ -20,16 +23,21 @@ from morvex_convert.run import SetupError, run_dask, run_here, run_processes
 DASK_FILES = 32
 
 DESCRIPTION = """\
-Converts diffraction files, and every file of a supported format below the directories named,
-to xye, csv or GSAS FXYE (x, y and e when the file has it, at full precision), each scan with
-its metadata, or all of them into one Parquet dataset. A directory's files keep their layout
-under OUTDIR; scan K of a file with several goes to NAME.scanK.EXT. --to parquet writes the
-folder -o DATASET of part files, one row per scan: source, format, scan, a column per metadata
-key, x, y and e. Every failed file is reported with its path, exception class and
-message, and the run goes on. No input is ever replaced, --force or not, and an output appears
-whole or not at all. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run
-that could not start (no distributed, no scheduler at ADDRESS, no pyarrow, an existing dataset
-without --force)."""
+Converts diffraction files, and every regular file of a supported format below the directories
+named, to xye, csv or GSAS FXYE (x, y and e when the file has it, at full precision), each scan
+with its metadata, or all of them into one Parquet dataset. A directory's files keep their
+layout under OUTDIR. Names: NAME.EXT becomes NAME.xye (.csv, .gsa); where inputs bound for one
+folder differ only in their extension (PBSO4.XRA, PBSO4.CWN), each keeps it (PBSO4.XRA.xye,
+PBSO4.CWN.xye); scan K of a file with several goes to NAME.scanK.EXT, K zero-padded to the
+file's scan count. A rerun converts a file again only if it changed (size or modification time)
+since its outputs were written, and never takes the converter's own outputs as inputs. --to
+parquet writes the folder -o DATASET of part files, one row per scan (source, format, scan, a
+column per metadata key, x, y and e), and the file _SUCCESS last; a rerun finishes a dataset
+without it. Every failed file is reported with its path, exception class and message, and the
+run goes on. No input is ever replaced, --force or not, and a file's outputs appear whole, all
+or none. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run that could
+not start (no distributed, no scheduler at ADDRESS, no pyarrow, a complete dataset without
+--force)."""
 
 
 def positive(text: str) -> int:
@@ -82,8 +90,13 @@ def parser() -> argparse.ArgumentParser:
                         "only those with the SUFFIXes given (e.g. --as gss,fxye=raw); "
                         "may be repeated")
     p.add_argument("--force", action="store_true",
-                   help="replace existing outputs (never a file among the inputs), or the "
+                   help="convert every file again and replace existing outputs, also those "
+                        "the converter did not write (never a file among the inputs), or the "
                         "parts of an existing dataset")
+    p.add_argument("--verbose", action="store_true",
+                   help="also list the files skipped, unchanged or passed over, and why")
+    p.add_argument("--version", action="version",
+                   version=f"morvex-convert {morvexio.__version__}")
     return p
 
 
@@ -103,14 +116,14 @@ def main(argv: list[str] | None = None) -> int:
     try:
         if args.to == "parquet":
             require()
-            items = plan_dataset(args.paths, args.outdir, rules, args.force, args.scan)
-            refused, work, spread = [], convert_batch, per_file
+            found, kept = plan_dataset(args.paths, args.outdir, rules, args.force, args.scan)
+            items, work, spread = found.tasks, convert_batch, per_file
             files = sum(len(batch.tasks) for batch in items)
             remove_strays([args.outdir])
         else:
-            items, refused = plan(args.paths, args.outdir or ".", args.to, rules, args.force,
-                                  args.scan, args.meta)
-            work, spread = convert_one, lambda task, outcome: [(task, outcome)]
+            found = plan(args.paths, args.outdir or ".", args.to, rules, args.force, args.scan,
+                         args.meta)
+            items, work, spread = found.tasks, convert_one, lambda task, out: [(task, out)]
             files = len(items)
             remove_strays({os.path.dirname(task.target) or "." for task in items})
             if args.dask is not None:
@@ -124,34 +137,54 @@ def main(argv: list[str] | None = None) -> int:
         else:
             results = run_here(items, work)
         if args.to == "parquet":
-            clear(args.outdir)
+            clear(args.outdir, kept)
     except SetupError as error:
         print(f"morvex-convert: {error}", file=sys.stderr)
         return 2
 
-    counts = dict.fromkeys((CONVERTED, SKIPPED, FAILED), 0)
-    bar = progress(files + len(refused))
+    counts = dict.fromkeys((CONVERTED, UNCHANGED, SKIPPED, FAILED), 0)
+    bar = progress(files + len(found.done))
+    landed = True
     try:
-        for source, outcome in refused:
-            report(bar, counts, source, outcome)
+        if args.verbose:
+            for path, why in found.passed:
+                bar.write(f"{shown(path)}: passed over: {why}")
+        for source, outcome in found.done:
+            report(bar, counts, source, outcome, args.verbose)
         for item, result in results:
+            landed = landed and getattr(result, "landed", False)  # a lost batch: not landed
             for task, outcome in spread(item, result):
-                report(bar, counts, task.source, outcome)
+                report(bar, counts, task.source, outcome, args.verbose)
+        if args.to == "parquet" and landed:
+            finish(args.outdir, args.scan)
     except KeyboardInterrupt:
         bar.close()
         print("morvex-convert: interrupted", file=sys.stderr)
         return 130
+    except OSError as error:  # the marker could not be written: the dataset stays incomplete
+        bar.close()
+        print(f"morvex-convert: {shown(args.outdir)}: {describe(error)}", file=sys.stderr)
+        return 1
     bar.close()
-    total = sum(counts.values())
-    skipped = counts[SKIPPED]
-    print(f"{counts[CONVERTED]} converted, {skipped} skipped"
-          f"{' (output exists; --force overwrites)' if skipped else ''}, "
-          f"{counts[FAILED]} failed, of {total} files in {time.monotonic() - started:.1f} s")
+    print(summary(counts, found.passed, time.monotonic() - started))
     return 1 if counts[FAILED] else 0
 
 
-def report(bar, counts, source, outcome) -> None:
+def summary(counts: dict[str, int], passed: list[tuple[str, str]], elapsed: float) -> str:
+    skipped = counts[SKIPPED]
+    text = (f"{counts[CONVERTED]} converted, {counts[UNCHANGED]} unchanged, {skipped} skipped"
+            f"{' (output exists; --force overwrites)' if skipped else ''}, "
+            f"{counts[FAILED]} failed, of {sum(counts.values()) + len(passed)} files")
+    if passed:
+        reasons = Counter(why for _, why in passed)
+        text += f" (passed over: {', '.join(f'{n} {why}' for why, n in reasons.items())})"
+    return f"{text} in {elapsed:.1f} s"
+
+
+def report(bar, counts, source, outcome, verbose: bool) -> None:
     counts[outcome.status] += 1
     if outcome.status == FAILED:
-        bar.write(f"{source}: {outcome.error}")
+        bar.write(f"{shown(source)}: {outcome.error}")
+    elif verbose and outcome.status != CONVERTED:
+        bar.write(f"{shown(source)}: {outcome.status}")
     bar.update(1)

@@ -2,10 +2,13 @@
 a JSON sidecar. Numbers go through repr, the shortest text that reads back as the same double."""
 
 import json
+import math
 import os
 
 import numpy
 from morvexio import rows_text
+
+from morvex_convert.names import text_of
 
 FORMS = ("xye", "csv", "gsas")
 # .gsa: morvexio finds GSAS by a BANK line in the first 8 KiB, which long metadata comments can
@@ -32,15 +35,25 @@ def one_line(text: str) -> str:
     return "\\n".join(text.splitlines())
 
 
-def comments(measurement, scan) -> str:
-    """`# key: value` lines, the measurement's first. Line breaks in a value are written as \\n:
-    the comments are for reading, the sidecar keeps values exactly."""
-    lines = []
-    for meta in (measurement.meta, scan.meta):
-        for key, value in flat(meta):
-            text = value if isinstance(value, str) else repr(value)
-            lines.append(f"# {one_line(key)}: {one_line(text)}\n")
-    return "".join(lines)
+def names(scan, form: str) -> list[str]:
+    """The columns written: GSAS always has e."""
+    return ["x", "y"] if scan.e is None and form != "gsas" else ["x", "y", "e"]
+
+
+def comments(measurement, scan, number: int, source: str, form: str) -> str:
+    """`# key: value` lines: where the scan comes from, the measurement's keys as
+    measurement.KEY, the scan's as scan.KEY, and the columns below. Line breaks in a value are
+    written as \\n: the comments are for reading, the sidecar keeps values exactly."""
+    lines = [("source", text_of(source)), ("format", measurement.format),
+             ("scan", f"{number} of {len(measurement.scans)}")]
+    for level, meta in (("measurement", measurement.meta), ("scan", scan.meta)):
+        lines += flat(meta, f"{level}.")
+    lines.append(("columns", " ".join(names(scan, form))))
+    return "".join(f"# {one_line(key)}: {one_line(as_text(value))}\n" for key, value in lines)
+
+
+def as_text(value) -> str:
+    return value if isinstance(value, str) else repr(value)
 
 
 def plain(value):
@@ -54,16 +67,30 @@ def plain(value):
     return value
 
 
-def sidecar(measurement, scan, number: int) -> str:
-    return json.dumps({"format": measurement.format, "measurement": plain(measurement.meta),
-                       "scan": number, "scan_meta": plain(scan.meta)}, indent=1) + "\n"
+def strict(value):
+    """JSON as strict readers (jq) take it: NaN and the infinities, which JSON has no number
+    for, as null."""
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
+    if isinstance(value, dict):
+        return {key: strict(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [strict(item) for item in value]
+    return value
+
+
+def sidecar(measurement, scan, number: int, source: str, form: str) -> str:
+    return json.dumps(strict({"source": text_of(source), "format": measurement.format,
+                              "measurement": plain(measurement.meta), "scan": number,
+                              "scan_meta": plain(scan.meta), "columns": names(scan, form)}),
+                      indent=1, allow_nan=False) + "\n"
 
 
 def columns(scan, form: str) -> str:
     arrays = (scan.x, scan.y) if scan.e is None else (scan.x, scan.y, scan.e)
     # A header row is the csv convention (and morvex skips it); xye stays bare columns, which
     # every refinement program reads.
-    header = ("x,y\n" if scan.e is None else "x,y,e\n") if form == "csv" else ""
+    header = ",".join(names(scan, form)) + "\n" if form == "csv" else ""
     return header + rows_text(arrays, " " if form == "xye" else ",").decode("ascii")
 
 
@@ -104,7 +131,7 @@ def gsas(scan, number: int, source: str, meta: str) -> str:
         bank = f"BANK 1 {n} {n} SLOG {first!r} {last!r} {ratio!r} 0 FXYE\n"
     else:
         raise ValueError(f"GSAS holds 2-theta or time of flight, not x in {scan.meta['x_unit']}")
-    title = one_line(f"morvex-convert of {os.path.basename(source)}, scan {number}")
+    title = one_line(f"morvex-convert of {text_of(os.path.basename(source))}, scan {number}")
     rows = rows_text((positions, y, e), " ").decode("ascii")
     # Comment lines between the title and the BANK line, where GSAS-II and morvex skip them.
     return title[:TITLE_WIDTH] + "\n" + meta + bank + rows

@@ -1,12 +1,15 @@
-"""Outputs appear whole or not at all.
+"""Outputs appear whole or not at all, and a file's outputs all or none.
 
-Each is written to a hidden temporary file beside its target (`.NAME.morvex-tmp-XXXXXXXX`),
-flushed to disk and renamed over the target, so a reader, a rerun or a crash sees either the old
-file or the complete new one. The writer holds an flock on its temporary file until the rename;
-a later run removes the temporary files nobody holds, which are those of a killed run.
+Each is written to a hidden temporary file beside its target (`.NAME.morvex-tmp-XXXXXXXX`), or
+all of one file's outputs into a hidden temporary folder of that name, flushed to disk and
+renamed over the targets, so a reader, a rerun or a crash sees either the old files or the
+complete new ones. The writer holds an flock on its temporary file or folder until the renames;
+a later run removes the temporary files and folders nobody holds, which are those of a killed
+run.
 """
 
 import contextlib
+import errno
 import fcntl
 import os
 import secrets
@@ -42,10 +45,18 @@ def open_temporary(target: str) -> tuple[int, str]:
         os.close(fd)
 
 
+def naming(target: str, error: OSError) -> OSError:
+    """The error of a file system call on a temporary file, naming the target instead."""
+    if error.errno is None:  # not the file system's (a writer library's own)
+        return error
+    return OSError(error.errno, error.strerror, target)
+
+
 @contextlib.contextmanager
-def whole_file(target: str):
+def whole_file(target: str, landing=None):
     """A binary file that replaces or creates target when the block ends; on any error nothing
-    of it is left. OS errors name the target, never the temporary file."""
+    of it is left. landing(stat of the whole file) is called just before the rename. OS errors
+    name the target, never the temporary file."""
     os.makedirs(os.path.dirname(target) or ".", exist_ok=True)  # its error names the folder
     path = None
     try:
@@ -54,12 +65,12 @@ def whole_file(target: str):
             yield f
             f.flush()
             os.fsync(f.fileno())
+            if landing is not None:
+                landing(os.fstat(f.fileno()))
             os.replace(path, target)
             path = None
     except OSError as error:
-        if error.errno is None:  # not the file system's (a writer library's own)
-            raise
-        raise OSError(error.errno, error.strerror, target) from None
+        raise naming(target, error) from None
     finally:
         if path is not None:
             try:
@@ -68,9 +79,89 @@ def whole_file(target: str):
                 pass
 
 
-def write_whole(target: str, data: bytes) -> None:
-    with whole_file(target) as f:
+def write_whole(target: str, data: bytes, landing=None) -> None:
+    with whole_file(target, landing) as f:
         f.write(data)
+
+
+class Group:
+    """The outputs of one file, written into a hidden locked temporary folder beside the first
+    target and renamed into place together by land(), in the order they were put (the one a
+    rerun looks for last). Leaving the block removes whatever did not land."""
+
+    def __init__(self, target: str):
+        self.folder = os.path.dirname(target) or "."
+        self.put_paths: list[tuple[str, os.stat_result]] = []
+        self.path, self.fd = "", -1
+        try:
+            os.makedirs(self.folder, exist_ok=True)
+            self.path, self.fd = open_temporary_folder(target)
+        except OSError as error:
+            raise naming(target, error) from None
+
+    def __enter__(self) -> "Group":
+        return self
+
+    def __exit__(self, *_) -> None:
+        self.close()
+
+    def put(self, target: str, data: bytes) -> None:
+        temporary = os.path.join(self.path, os.path.basename(target))
+        try:
+            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+            with os.fdopen(fd, "wb") as f:
+                f.write(data)
+                f.flush()
+                os.fsync(f.fileno())
+                self.put_paths.append((target, os.fstat(f.fileno())))
+        except OSError as error:
+            raise naming(target, error) from None
+
+    def outputs(self) -> list[tuple[str, os.stat_result]]:
+        return list(self.put_paths)
+
+    def land(self) -> None:
+        for target, _ in self.put_paths:  # the one rename that fails in one folder: seen first
+            if os.path.isdir(target) and not os.path.islink(target):
+                raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+        for target, _ in self.put_paths:
+            try:
+                os.replace(os.path.join(self.path, os.path.basename(target)), target)
+            except OSError as error:
+                raise naming(target, error) from None
+
+    def close(self) -> None:
+        if self.fd >= 0:
+            empty_folder(self.path)
+            os.close(self.fd)  # releases the lock
+            self.fd = -1
+
+
+def open_temporary_folder(target: str) -> tuple[str, int]:
+    """A new hidden folder beside target and a descriptor holding its lock."""
+    while True:
+        path = temporary_path(target)
+        try:
+            os.mkdir(path)
+        except FileExistsError:
+            continue
+        fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX)
+        except OSError:
+            return path, fd  # no locks on this file system: only a concurrent cleaner could race
+        if os.fstat(fd).st_nlink:  # not removed by a cleaner between our mkdir and flock
+            return path, fd
+        os.close(fd)
+
+
+def empty_folder(path: str) -> None:
+    """Removes a temporary folder and the files in it."""
+    with contextlib.suppress(OSError):
+        for name in os.listdir(path):
+            with contextlib.suppress(OSError):
+                os.unlink(os.path.join(path, name))
+        os.rmdir(path)
 
 
 def remove_abandoned(path: str) -> None:
@@ -82,8 +173,12 @@ def remove_abandoned(path: str) -> None:
         fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)  # fails while its writer runs
         mine, now = os.fstat(fd), os.lstat(path)
         # Still the file we locked (not renamed into place by its writer meanwhile).
-        if stat.S_ISREG(mine.st_mode) and (now.st_dev, now.st_ino) == (mine.st_dev, mine.st_ino):
+        if (now.st_dev, now.st_ino) != (mine.st_dev, mine.st_ino):
+            return
+        if stat.S_ISREG(mine.st_mode):
             os.unlink(path)
+        elif stat.S_ISDIR(mine.st_mode):
+            empty_folder(path)
     except OSError:
         pass  # held, gone, or not lockable here: left alone, this run does not depend on it
     finally:

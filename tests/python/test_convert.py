@@ -44,8 +44,16 @@ def exact(pattern):
 
 
 def files(tree):
+    """The outputs below tree (the journals left out: they record inodes and times)."""
     return {str(p.relative_to(tree)): p.read_bytes() for p in sorted(tree.rglob("*"))
-            if p.is_file()}
+            if p.is_file() and p.name != ".morvex-outputs"}
+
+
+def output_stem(source, sources):
+    """NAME, or NAME.EXT where another input in its folder has the same NAME."""
+    same = [p for p in sources
+            if p.parent == source.parent and p.stem.lower() == source.stem.lower()]
+    return source.name if len(same) > 1 else source.stem
 
 
 @pytest.fixture(scope="module")
@@ -66,32 +74,35 @@ class TestRealFiles:
                                                for f in FORMS if f != "xye")])
     def test_two_processes_convert_every_supported_file(self, realdata, local_runs, form):
         out, done = local_runs(form)
-        sources = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
-        failures, claimed = set(), {}
+        present = [p for p in sorted(realdata.rglob("*")) if p.is_file()]
+        sources = [p for p in present if p.suffix[1:].lower() in EXTENSIONS]
+        failures = set()
         for source in sources:
-            target = (out / source.relative_to(realdata)).with_suffix(f".{EXTENSION[form]}")
-            if target in claimed:  # PBSO4.CWN and PBSO4.XRA: the first in the walk keeps it
-                failures.add(f"{source}: FileExistsError: {target} is already the output of "
-                             f"{claimed[target]}")
-                continue
-            claimed[target] = source
+            # PBSO4.CWN and PBSO4.XRA: PBSO4.CWN.xye and PBSO4.XRA.xye
+            target = out / source.relative_to(realdata).parent / \
+                f"{output_stem(source, sources)}.{EXTENSION[form]}"
             try:
                 measurement = morvexio.read(source)
             except Exception as error:
                 failures.add(f"{source}: {describe(error)}")
                 continue
+            count = len(measurement.scans)
             for number, scan in enumerate(measurement.scans, 1):
-                path = scan_path(str(target), number)
+                path = scan_path(str(target), number, count)
                 written = morvexio.read(path).scans[0]
                 assert written.y.tobytes() == scan.y.tobytes(), (source, number)
                 assert form == "gsas" or written.x.tobytes() == scan.x.tobytes(), (source, number)
                 text = pathlib.Path(path).read_text()
-                for key, value in [*measurement.meta.items(), *scan.meta.items()]:
-                    assert not key.startswith("wavelength") or f"# {key}: {value!r}\n" in text
-            assert not os.path.exists(scan_path(str(target), len(measurement.scans) + 1))
+                for level, meta in (("measurement", measurement.meta), ("scan", scan.meta)):
+                    for key, value in meta.items():
+                        assert not key.startswith("wavelength") or \
+                            f"# {level}.{key}: {value!r}\n" in text
+            assert not os.path.exists(scan_path(str(target), count + 1, count))
         assert set(done.stderr.splitlines()) == failures
-        assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 skipped, "
-                                      f"{len(failures)} failed, of {len(sources)} files in ")
+        assert done.stdout.startswith(f"{len(sources) - len(failures)} converted, 0 unchanged, "
+                                      f"0 skipped, {len(failures)} failed, of {len(present)} "
+                                      f"files (passed over: {len(present) - len(sources)} by "
+                                      "extension) in ")
         assert done.returncode == (1 if failures else 0)
 
     @pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
@@ -114,11 +125,10 @@ class TestRealFiles:
 
     def test_gsas_files_are_found_by_content_whatever_their_name(self, realdata, tmp_path):
         gsas = realdata / "gsas"
-        assert main(["-o", str(tmp_path), str(gsas)]) == 1  # PBSO4.CWN and .XRA: one output
-        for source in gsas.iterdir():
-            if source.name == "PBSO4.XRA":
-                continue
-            got = morvexio.read((tmp_path / source.name).with_suffix(".xye")).scans[0]
+        assert main(["-o", str(tmp_path), str(gsas)]) == 0
+        sources = list(gsas.iterdir())
+        for source in sources:
+            got = morvexio.read(tmp_path / f"{output_stem(source, sources)}.xye").scans[0]
             assert got.y.tobytes() == morvexio.read(source).scans[0].y.tobytes()
 
 
@@ -132,8 +142,9 @@ def test_full_precision_text(tmp_path, form, with_e, without_e):
     (tmp_path / "in" / "b.csv").write_text("x,y\n0.30000000000000004,-5\n")
     assert main(["-o", str(tmp_path / "out"), "--to", form, str(tmp_path / "in")]) == 0
     out = tmp_path / "out"
-    assert (out / f"a.{form}").read_text() == with_e
-    assert (out / f"b.{form}").read_text() == without_e
+    for name, text in (("a", with_e), ("b", without_e)):
+        lines = (out / f"{name}.{form}").read_text().splitlines(True)
+        assert "".join(line for line in lines if not line.startswith("#")) == text
 
 
 MULTI = ["gsas/gem05984.gss", "ras/xrayutil__inas_layer_radial_002_004.ras"]
@@ -151,9 +162,11 @@ def flat(meta, prefix=""):
 @pytest.mark.parametrize("name, count", zip(MULTI, (4, 2)))
 def test_every_scan_with_its_metadata(realdata, tmp_path, name, count, form):
     measurement = morvexio.read(realdata / name)
+    assert len(measurement.scans) == count
     assert main(["-o", str(tmp_path), "--to", form, str(realdata / name)]) == 0
     base = f"{tmp_path / pathlib.Path(name).stem}.{EXTENSION[form]}"
-    assert set(map(str, tmp_path.iterdir())) == {scan_path(base, k) for k in range(1, count + 1)}
+    assert set(map(str, tmp_path.glob("[!.]*"))) == {scan_path(base, k)
+                                                     for k in range(1, count + 1)}
     for number, scan in enumerate(measurement.scans, 1):
         path = scan_path(base, number)
         got = morvexio.read(path).scans[0]
@@ -168,7 +181,10 @@ def test_every_scan_with_its_metadata(realdata, tmp_path, name, count, form):
         assert (got.e is None and e is None) or got.e.tobytes() == e.tobytes()
         lines = pathlib.Path(path).read_text().splitlines()[form == "gsas":]
         comments = [tuple(line[2:].split(": ", 1)) for line in lines if line.startswith("#")]
-        assert comments == [*flat(measurement.meta), *flat(scan.meta)] != []
+        assert comments == [("source", str(realdata / name)), ("format", measurement.format),
+                            ("scan", f"{number} of {count}"),
+                            *flat(measurement.meta, "measurement."), *flat(scan.meta, "scan."),
+                            ("columns", "x y" if e is None else "x y e")]
         if form != "gsas":
             table = np.loadtxt(path, delimiter=None if form == "xye" else ",",
                                skiprows=(len(comments) + 1) * (form == "csv"))
@@ -180,7 +196,7 @@ def test_one_scan_and_json_metadata(realdata, tmp_path, capsys):
     measurement = morvexio.read(source)
     argv = ["-o", str(tmp_path), "--meta", "json", str(source), str(realdata / MULTI[1])]
     assert main(["--scan", "3", *argv]) == 1
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["gem05984.scan3.json",
+    assert sorted(p.name for p in tmp_path.glob("[!.]*")) == ["gem05984.scan3.json",
                                                           "gem05984.scan3.xye"]
     assert capsys.readouterr().err == \
         f"{realdata / MULTI[1]}: ValueError: --scan 3: the file has 2 scans\n"
@@ -188,9 +204,10 @@ def test_one_scan_and_json_metadata(realdata, tmp_path, capsys):
     assert "#" not in text and text.count("\n") == len(measurement.scans[2].x)
     sidecar = json.loads((tmp_path / "gem05984.scan3.json").read_text())
     scan = measurement.scans[2].meta
-    assert sidecar == {"format": measurement.format, "measurement": measurement.meta,
-                       "scan": 3, "scan_meta": {k: v.tolist() if hasattr(v, "tolist") else v
-                                                for k, v in scan.items()}}
+    assert sidecar == {"source": str(source), "format": measurement.format,
+                       "measurement": measurement.meta, "scan": 3, "columns": ["x", "y", "e"],
+                       "scan_meta": {k: v.tolist() if hasattr(v, "tolist") else v
+                                     for k, v in scan.items()}}
 
 
 def test_gsas_refuses_an_x_it_cannot_hold(tmp_path, capsys):
@@ -200,7 +217,8 @@ def test_gsas_refuses_an_x_it_cannot_hold(tmp_path, capsys):
     assert capsys.readouterr().err == (f"{tmp_path}/q.xy: ValueError: GSAS holds 2-theta or "
                                        "time of flight, not x in q_nm^-1\n")
     assert (tmp_path / "out" / "t.gsa").read_text() == (
-        "morvex-convert of t.xy, scan 1\nBANK 1 2 2 CONS 100.0 100.0 0 0 FXYE\n"
+        f"morvex-convert of t.xy, scan 1\n# source: {tmp_path}/t.xy\n# format: xy\n"
+        "# scan: 1 of 1\n# columns: x y e\nBANK 1 2 2 CONS 100.0 100.0 0 0 FXYE\n"
         "100.0 4.0 2.0\n200.0 0.0 1.0\n")
 
 
@@ -233,7 +251,7 @@ def test_load_as_picks_files_outside_the_table(tmp_path, rules, converted):
     for name in ("a.xy", "b.prn", "c.out"):
         (tree / name).write_text("1 2\n")
     assert main(["-o", str(tmp_path / "out"), *rules, str(tree)]) == 0
-    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == converted
+    assert sorted(p.name for p in (tmp_path / "out").iterdir())[1:] == converted
 
 
 def test_existing_outputs_are_kept_unless_forced(tmp_path, capsys):
@@ -244,11 +262,13 @@ def test_existing_outputs_are_kept_unless_forced(tmp_path, capsys):
     argv = ["-o", str(out), str(tmp_path)]
     assert main(argv) == 0
     assert (out / "a.xye").read_text() == "old"
-    assert capsys.readouterr().out.startswith(
-        "0 converted, 1 skipped (output exists; --force overwrites), 0 failed, of 1 files in ")
+    assert capsys.readouterr().out.startswith("0 converted, 0 unchanged, 1 skipped (output "
+                                              "exists; --force overwrites), 0 failed, of 2 files "
+                                              "(passed over: 1 in the output folder) in ")
     assert main(["--force", *argv]) == 0
-    assert (out / "a.xye").read_text() == "1.0 2.0\n"
-    assert capsys.readouterr().out.startswith("1 converted, 0 skipped, 0 failed, of 1 files in ")
+    assert (out / "a.xye").read_text().endswith("# columns: x y\n1.0 2.0\n")
+    assert capsys.readouterr().out.startswith("1 converted, 0 unchanged, 0 skipped, 0 failed, of "
+                                              "2 files (passed over: 1 in the output folder) in ")
 
 
 def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
@@ -262,13 +282,11 @@ def test_every_failure_is_reported_and_the_run_goes_on(tmp_path, capsys):
         f"{tmp_path}/bad.raw: FormatError: the content is none of the formats "
         "morvexio reads (a .raw name expects a STOE RAW file, a Bruker RAW file or a GSAS powder "
         "data file)",
-        f"{tmp_path}/c.xy: FileExistsError: {tmp_path}/c.xye is already the output of "
-        f"{tmp_path}/c.csv",
         f"{tmp_path}/d.xye: FileExistsError: {tmp_path}/d.xye would replace an input file",
         f"{missing}: FileNotFoundError: [Errno 2] No such file or directory: '{missing}'",
     ])
-    assert printed.out.startswith("2 converted, 0 skipped, 4 failed, of 6 files in ")
-    assert (tmp_path / "good.xye").read_text() == "1.0 2.0\n"
+    assert printed.out.startswith("3 converted, 0 unchanged, 0 skipped, 3 failed, of 6 files in ")
+    assert {p.name for p in tmp_path.glob("*.*.xye")} == {"c.csv.xye", "c.xy.xye"}
 
 
 def test_files_without_a_pattern_fail_and_every_listed_name_is_walked(tmp_path, capsys):
@@ -281,10 +299,12 @@ def test_files_without_a_pattern_fail_and_every_listed_name_is_walked(tmp_path, 
         (inputs / name).write_bytes(data)
     assert main(["-o", str(tmp_path / "out"), str(inputs)]) == 1
     printed = capsys.readouterr()
-    assert printed.out.startswith("3 converted, 0 skipped, 3 failed, of 6 files in ")
+    assert printed.out.startswith("3 converted, 0 unchanged, 0 skipped, 3 failed, of 7 files "
+                                  "(passed over: 1 by extension) in ")
     assert sorted(line.split(": ")[0] for line in printed.err.splitlines()) == [
         f"{inputs}/{name}" for name in ("empty.xy", "header.csv", "page.xrdml")]
-    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["a.xye", "b.xye", "c.xye"]
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == [
+        ".morvex-outputs", "a.xye", "b.xye", "c.xye"]
 
 
 @pytest.mark.parametrize("args, message", [
@@ -326,40 +346,48 @@ def test_progress_on_a_terminal(tmp_path, hide_tqdm, shown):
 def test_no_input_is_ever_written_whatever_the_flags(tmp_path, form, outdir, jobs):
     (tmp_path / "k").mkdir()
     (tmp_path / "link").symlink_to("k")
-    inputs = {"k/a.xy": "1 2\n", "k/a.xye": "1 2 3\n", "k/b.csv": "1,2\n", "k/b.xye": "5 6 7\n"}
+    # One of c, d and e is named as its output would be, in k.
+    inputs = {"k/a.xy": "1 2\n", "k/a.xye": "1 2 3\n", "k/b.csv": "1,2\n", "k/b.xye": "5 6 7\n",
+              "k/c.xye": "1 2 3\n", "k/d.csv": "1,2\n", "k/e.gsa": "BANK 1 1 1 CONS 1 1 0 0\n1\n"}
     for name, text in inputs.items():
         (tmp_path / name).write_text(text)
     # Files reached twice or three times, under other spellings, count once.
     done = run("--force", "--to", form, "--jobs", jobs, "-o", outdir, "k", "link/a.xy",
                "k/../k/b.csv", cwd=tmp_path)
     assert {name: (tmp_path / name).read_text() for name in inputs} == inputs
-    assert "of 4 files in" in done.stdout and done.returncode == 1
+    assert "of 7 files in" in done.stdout and done.returncode == (outdir != ".")
 
 
 @pytest.mark.parametrize("options, error, failed, kept", [
-    ("size=64k", "[Errno 28] No space left on device", ["big"], "small.xye\n"),
-    ("ro", "[Errno 30] Read-only file system", ["big", "small"], ""),
+    ("size=64k", "[Errno 28] No space left on device", ["big.xy", "multi.gsa"],
+     [".morvex-outputs", "small.xye"]),
+    ("ro", "[Errno 30] Read-only file system", ["big.xy", "multi.gsa", "small.xy"], []),
 ])
 def test_a_full_or_read_only_disk_leaves_nothing(tmp_path, options, error, failed, kept):
     (tmp_path / "small.xy").write_text("1 2\n")
     (tmp_path / "big.xy").write_text("1 2\n" * 20000)  # 160 kB as xye
+    # Two scans of 42 kB as xye: the second fails, and the first is not left behind.
+    (tmp_path / "multi.gsa").write_text("".join(
+        f"BANK {k} 3000 3000 CONS 100 1 0 0 FXYE\n" + "100 4 1\n" * 3000 for k in (1, 2)))
     (disk := tmp_path / "disk").mkdir()
     argv, env = command()
     script = ('mount -t tmpfs -o "$1" morvex-test "$2" || exit 99; disk=$2; shift 2; "$@"; '
               'echo "exit $?"; find "$disk" -mindepth 1 -printf "%P\\n"')
     done = subprocess.run(["unshare", "--mount", "sh", "-c", script, "sh", options, disk, *argv,
-                           "-o", disk, tmp_path / "small.xy", tmp_path / "big.xy"],
+                           "-o", disk, *(tmp_path / name for name in ("small.xy", "multi.gsa",
+                                                                       "big.xy"))],
                           env=env, capture_output=True, text=True)
     if done.returncode:
         pytest.skip(f"cannot mount a tmpfs in a private mount namespace: {done.stderr.strip()}")
     assert sorted(done.stderr.splitlines()) == [
-        f"{tmp_path}/{name}.xy: OSError: {error}: '{disk}/{name}.xye'" for name in failed]
-    assert done.stdout.endswith(f"exit 1\n{kept}")
+        f"{tmp_path}/{name}: OSError: {error}: '{disk}/{name.split('.')[0]}.xye'"
+        for name in failed]
+    assert sorted(done.stdout.split("exit 1\n")[1].split()) == kept
 
 
 @pytest.mark.parametrize("hidden, args, message", [
     ("distributed", ["--dask", "tcp://127.0.0.1:1"],
-     "--dask needs the distributed package (Debian: python3-distributed): not installed"),
+      "--dask needs distributed (the dask extra: pip install 'morvex[dask]'): not installed"),
     (None, ["--dask", "tcp://127.0.0.1:1", "--dask-timeout", "0.5"], "--dask tcp://127.0.0.1:1: "
      "OSError: Timed out trying to connect to tcp://127.0.0.1:1 after 0.5 s"),
     ("pyarrow", ["--to", "parquet", "-o", "d"], "--to parquet needs pyarrow (the parquet extra: "
@@ -387,7 +415,7 @@ def test_a_killed_run_leaves_whole_outputs_and_a_rerun_finishes_them(tmp_path):
         child = subprocess.Popen([*argv, "--jobs", "2", "-o", out, tree], env=env,
                                  start_new_session=True, stderr=subprocess.DEVNULL)
         while child.poll() is None:
-            names = [p.name for p in out.rglob("*") if p.is_file()]
+            names = [str(p.relative_to(out)) for p in out.rglob("*") if p.is_file()]
             temps = sum("morvex-tmp" in name for name in names)
             if temps >= least_temps and len(names) - temps - before >= least_new:
                 break
@@ -398,7 +426,7 @@ def test_a_killed_run_leaves_whole_outputs_and_a_rerun_finishes_them(tmp_path):
     with open(out / "d0" / ".s0.xye.morvex-tmp-held", "w") as writer:  # a running writer's
         fcntl.flock(writer, fcntl.LOCK_EX)
         done = run("-o", out, tree)
-        assert done.stdout.startswith(f"{6 - len(whole)} converted, {len(whole)} skipped")
+        assert done.stdout.startswith(f"{6 - len(whole)} converted, {len(whole)} unchanged")
         assert files(out) == {**files(want), "d0/.s0.xye.morvex-tmp-held": b""}
 
 
@@ -455,7 +483,7 @@ def test_parquet_holds_every_scan_and_its_metadata_exactly(realdata, parquet_run
     walked = [p for p in sorted(realdata.rglob("*")) if p.suffix[1:].lower() in EXTENSIONS]
     sources = [p for p in walked if readable(p)]
     assert done.returncode == (1 if len(sources) < len(walked) else 0)
-    assert done.stdout.startswith(f"{len(sources)} converted, 0 skipped, "
+    assert done.stdout.startswith(f"{len(sources)} converted, 0 unchanged, 0 skipped, "
                                   f"{len(walked) - len(sources)} failed, of ")
     duck, frame = dataset_rows(path)
     scans = {str(p.relative_to(realdata.parent)): morvexio.read(p) for p in sources}
@@ -505,4 +533,5 @@ def test_parquet_refuses_an_existing_dataset_or_one_holding_an_input(tmp_path, c
         assert main(args) == 2
         assert capsys.readouterr().err == f"morvex-convert: {message}\n"
     assert main(["--force", *argv]) == 0
-    assert sorted(p.name for p in out.iterdir()) == ["part-00000.parquet"]
+    assert sorted(p.name for p in out.iterdir()) == [".morvex-outputs", "_SUCCESS",
+                                                     "part-00000.parquet"]
