@@ -4,8 +4,8 @@
 #include <string>
 
 #include "core/axis.hpp"
-#include "core/head.hpp"
 #include "core/encodings.hpp"
+#include "core/head.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/readers.hpp"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/axis.hpp"
-#include "core/head.hpp"
 #include "core/encodings.hpp"
+#include "core/head.hpp"
 #include "core/number.hpp"
 #include "formats/cif_tokens.hpp"
 #include "formats/readers.hpp"

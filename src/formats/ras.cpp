@@ -4,8 +4,8 @@
 
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
-#include "core/head.hpp"
 #include "core/encodings.hpp"
+#include "core/head.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "core/utf8.hpp"

@@ -5,8 +5,8 @@
 
 #include "core/axis.hpp"
 #include "core/date_time.hpp"
-#include "core/head.hpp"
 #include "core/encodings.hpp"
+#include "core/head.hpp"
 #include "core/number.hpp"
 #include "core/tokens.hpp"
 #include "formats/measurement_keys.hpp"
