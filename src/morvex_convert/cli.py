@@ -25,7 +25,8 @@ DASK_FILES = 32
 DESCRIPTION = """\
 Converts diffraction files, and every regular file of a supported format below the directories
 named, to xye, csv or GSAS FXYE (x, y and e when the file has it, at full precision), each scan
-with its metadata, or all of them into one Parquet dataset. A directory's files keep their
+with its metadata, to one NeXus file per input (NAME.nxs, every scan, the nexus extra), or all
+of them into one Parquet dataset. A directory's files keep their
 layout under OUTDIR. Names: NAME.EXT becomes NAME.xye (.csv, .gsa); where inputs bound for one
 folder differ only in their extension (PBSO4.XRA, PBSO4.CWN), each keeps it (PBSO4.XRA.xye,
 PBSO4.CWN.xye); scan K of a file with several goes to NAME.scanK.EXT, K zero-padded to the
@@ -36,8 +37,8 @@ column per metadata key, x, y and e), and the file _SUCCESS last; a rerun finish
 without it. Every failed file is reported with its path, exception class and message, and the
 run goes on. No input is ever replaced, --force or not, and a file's outputs appear whole, all
 or none. Exit status: 0 done, 1 some file failed, 2 a wrong command line or a run that could
-not start (no distributed, no scheduler at ADDRESS, no pyarrow, a complete dataset without
---force)."""
+not start (no distributed, no scheduler at ADDRESS, no pyarrow or h5py, a complete dataset
+without --force)."""
 
 
 def positive(text: str) -> int:
@@ -67,7 +68,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("-o", dest="outdir", metavar="OUTDIR",
                    help="output folder (default: the current directory); for --to parquet "
                         "the dataset's folder, required (e.g. -o scans.parquet)")
-    p.add_argument("--to", choices=(*FORMS, "parquet"), default="xye",
+    p.add_argument("--to", choices=(*FORMS, "nexus", "parquet"), default="xye",
                    help="output format (default: xye)")
     p.add_argument("--scan", type=positive, metavar="N",
                    help="write scan N only (1-based) as NAME.scanN.EXT (scan 1: NAME.EXT); "
@@ -100,6 +101,14 @@ def parser() -> argparse.ArgumentParser:
     return p
 
 
+def require_nexus() -> None:
+    try:
+        import h5py  # noqa: F401  (only --to nexus needs it)
+    except ImportError as error:
+        raise SetupError(f"--to nexus needs h5py (the nexus extra: pip install "
+                         f"'morvex[nexus]'): {error}") from None
+
+
 def main(argv: list[str] | None = None) -> int:
     p = parser()
     args = p.parse_args(argv)
@@ -107,6 +116,8 @@ def main(argv: list[str] | None = None) -> int:
         p.error("--to parquet needs -o DATASET, the folder of its parts (e.g. -o scans.parquet)")
     if args.to == "parquet" and args.meta == "json":
         p.error("--meta json: a dataset keeps the metadata in its columns")
+    if args.to == "nexus" and args.meta == "json":
+        p.error("--meta json: a NeXus file keeps the metadata inside it")
     started = time.monotonic()
     rules = load_as(args.load_as)
     # A file, or a batch of them for a dataset; spread gives each file's outcome of its result.
@@ -114,6 +125,8 @@ def main(argv: list[str] | None = None) -> int:
     work: Callable[[Any], Any]
     spread: Callable[[Any, Any], list[tuple[Task, Outcome]]]
     try:
+        if args.to == "nexus":
+            require_nexus()
         if args.to == "parquet":
             require()
             found, kept = plan_dataset(args.paths, args.outdir, rules, args.force, args.scan)

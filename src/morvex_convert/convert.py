@@ -11,7 +11,7 @@ from typing import NamedTuple
 
 import morvexio
 from morvex_convert import journal
-from morvex_convert.forms import comments, render, sidecar
+from morvex_convert.forms import comments, nexus, render, sidecar
 from morvex_convert.names import printable, shown
 from morvex_convert.output import Group
 
@@ -101,7 +101,11 @@ def convert_one(task: Task) -> Outcome:
         measurement = load(task)
         with Group(task.target) as group:
             count = len(measurement.scans)
-            for number, scan in chosen(task, measurement.scans):
+            if task.form == "nexus":  # one file of every scan chosen, its metadata inside
+                scans = [scan for _, scan in sorted(chosen(task, measurement.scans),
+                                                    key=lambda pair: pair[0])]
+                put_bytes(task, group, task.target, nexus(measurement, scans))
+            for number, scan in chosen(task, measurement.scans) if task.form != "nexus" else ():
                 path = scan_path(task.target, number, count)
                 if task.meta == "json":
                     put(task, group, os.path.splitext(path)[0] + ".json",
@@ -127,8 +131,12 @@ def convert_one(task: Task) -> Outcome:
 
 
 def put(task: Task, group: Group, path: str, text: str) -> None:
+    put_bytes(task, group, path, encoded(text))
+
+
+def put_bytes(task: Task, group: Group, path: str, data: bytes) -> None:
     if task.force or path in task.ours or not os.path.lexists(path):
-        group.put(path, encoded(text))
+        group.put(path, data)
 
 
 def record(task: Task, source: os.stat_result, written) -> dict:

@@ -10,10 +10,10 @@ from morvexio import rows_text
 
 from morvex_convert.names import text_of
 
-FORMS = ("xye", "csv", "gsas")
+FORMS = ("xye", "csv", "gsas")  # the text forms; a NeXus file is binary
 # .gsa: morvexio finds GSAS by a BANK line in the first 8 KiB, which long metadata comments can
-# push out; the extension then still names the format.
-EXTENSION = {"xye": "xye", "csv": "csv", "gsas": "gsa"}
+# push out; the extension then still names the format. A NeXus file holds every scan.
+EXTENSION = {"xye": "xye", "csv": "csv", "gsas": "gsa", "nexus": "nxs"}
 META = ("comments", "json")
 
 # FXYE keeps 2-theta positions in centidegrees; other binnings keep time of flight as it is.
@@ -141,3 +141,18 @@ def render(measurement, scan, number: int, form: str, source: str, meta: str) ->
     if form == "gsas":
         return gsas(scan, number, source, meta)
     return meta + columns(scan, form)
+
+
+def nexus(measurement, scans) -> bytes:
+    """The NeXus (HDF5) file of the measurement with these scans, as bytes: h5py writes to a
+    path, and the converter lands every output through its own temporary folder."""
+    import tempfile
+
+    import morvexio
+
+    chosen = morvexio.Measurement(measurement.format, dict(measurement.meta), scans)
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "scan.nxs")
+        chosen.to_nexus(path)
+        with open(path, "rb") as f:
+            return f.read()

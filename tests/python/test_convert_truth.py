@@ -135,8 +135,11 @@ def test_a_killed_worker_is_replaced_and_a_killed_command_leaves_no_process(tmp_
         time.sleep(0.01)
     every = descendants(child.pid)
     if victim == "worker":
-        workers = [pid for parent in children().get(child.pid, [])
-                   for pid in children().get(parent, [])]
+        workers = []
+        while child.poll() is None and not workers:  # the pool may still be starting
+            workers = [pid for parent in children().get(child.pid, [])
+                       for pid in children().get(parent, [])]
+            time.sleep(0.01)
         os.kill(workers[0], signal.SIGKILL)
         out, err = child.communicate(timeout=120)
         assert (child.returncode, err) == (0, "")
@@ -168,3 +171,18 @@ def test_a_dataset_is_marked_complete_last_and_a_rerun_finishes_it(tmp_path, cap
                                                "of 9 files"
     assert files(dataset) == whole
     assert main(argv) == 2  # complete: refused without --force
+
+
+def test_to_nexus_writes_one_file_of_every_scan_that_h5py_reads_back(tmp_path):
+    import h5py  # the nexus extra, pinned in the test requirements
+
+    source = tmp_path / "in" / "two.gsa"
+    source.parent.mkdir()
+    source.write_text("title\nBANK 1 2 1 CONST 1000 10 0 0 ESD\n1 1 2 1\n"
+                      "BANK 2 2 1 CONST 2000 10 0 0 ESD\n3 1 4 1\n".replace("\n", " " * 60 + "\n"))
+    done = run("--to", "nexus", "-o", tmp_path / "out", source)
+    assert done.returncode == 0, done.stderr
+    with h5py.File(tmp_path / "out" / "two.nxs") as f:
+        assert [list(f["entry"][f"scan_{k}"]["intensity"]) for k in (0, 1)] == [[1, 2], [3, 4]]
+    refused = run("--to", "nexus", "--meta", "json", source)
+    assert refused.returncode == 2 and "keeps the metadata inside it" in refused.stderr
