@@ -248,11 +248,12 @@ template <class Plain>
 std::size_t take_plain_rows(Input& input, std::optional<PlainRowTeam>& team, ColumnTarget& target,
                             Plain plain) {
   const std::string_view text = input.buffered();
-#if MORVEX_VECTOR
-  if (!team && text.size() >= 2 * min_part && input.remaining_size().value_or(0) >= team_input) {
+  // Without the vector paths no row is plain: the line reader takes them all.
+  constexpr bool plain_rows = MORVEX_VECTOR;
+  if (plain_rows && !team && text.size() >= 2 * min_part &&
+      input.remaining_size().value_or(0) >= team_input) {
     team.emplace();
   }
-#endif
   const std::size_t taken = team ? team->read(text, target, plain) : plain(text, target);
   input.consume(taken);
   return taken;
