@@ -404,8 +404,9 @@ bool spec_content(std::string_view head) {
     const bool scan_or_epoch = is_control(line, "#S") || is_control(line, "#E");
     if (first && !scan_or_epoch && !is_control(line, "#F")) return false;
     first = false;
-    const std::string_view value = trim_blanks(line.substr(2));
-    if (scan_or_epoch && !value.empty() && is_ascii_digit(value.front())) return true;
+    if (!scan_or_epoch) continue;
+    const std::string_view value = trim_blanks(line.substr(2));  // "#S" or "#E" first
+    if (!value.empty() && is_ascii_digit(value.front())) return true;
   }
   return false;
 }

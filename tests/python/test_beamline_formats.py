@@ -75,6 +75,8 @@ def test_spec_scans_columns_and_keys():
      "SPEC scan 2: #L names 2 columns, its rows hold 3"),
     (SPEC.replace(b"1 1 6", b"1 one 6"), "SPEC scan 2 holds a row that is no numbers"),
     (SPEC[:SPEC.index(b"#S 1")], "the file holds no scan"),
+    (b"#F\n#\n", "the content is none of the formats morvexio reads (a .spec name expects a SPEC "
+     "data file)"),  # a lone "#" once stopped the content rule
 ])
 def test_spec_refusals(data, message):
     with pytest.raises(morvexio.FormatError) as caught:
