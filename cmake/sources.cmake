@@ -44,6 +44,9 @@ set(MORVEX_CORE_SOURCES
   src/formats/ras.cpp
   src/formats/rasx.cpp
   src/formats/rasx_conditions.cpp
+  src/formats/rigaku_text.cpp
+  src/formats/spec.cpp
+  src/formats/start_step_stop.cpp
   src/formats/stoe_raw.cpp
   src/formats/uxd.cpp
   src/formats/xrdml.cpp

@@ -81,6 +81,17 @@ inline constexpr std::array metadata_keys = {
     MetaKey{"block", KeyLevel::scan, KeyType::text, "", "the data block's name", "pdcif"},
     MetaKey{"y_source", KeyLevel::scan, KeyType::text, "",
             "the loop item the intensities come from (`_pd_meas_counts_total`, ...)", "pdcif"},
+    MetaKey{"scan_number", KeyLevel::scan, KeyType::text, "",
+            "the scan's number as its `#S` line spells it (numbers may repeat in a file)", "spec"},
+    MetaKey{"command", KeyLevel::scan, KeyType::text, "",
+            "the command that ran the scan (`ascan th 19.0 19.2 60 1`)", "spec"},
+    MetaKey{"columns", KeyLevel::scan, KeyType::table, "",
+            "every column of the scan as an array, by its `#L` label (a repeated label as "
+            "`I0_2`)",
+            "spec"},
+    MetaKey{"scans_without_rows", KeyLevel::measurement, KeyType::number, "",
+            "the scans the file opens that hold no rows (aborted, or data written elsewhere)",
+            "spec"},
 };
 
 // A name declared twice would give the converter two columns of one name.

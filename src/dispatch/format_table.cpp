@@ -22,8 +22,11 @@ constexpr std::string_view ras_extension[] = {"ras"};
 constexpr std::string_view uxd_extension[] = {"uxd"};
 constexpr std::string_view cpi_extension[] = {"cpi"};
 constexpr std::string_view chi_extension[] = {"chi"};
+// SPEC, Rigaku text and start/step/stop files mostly go by .dat, .asc or .txt, which name
+// columns: only their content tells them apart, so they claim no such name.
+constexpr std::string_view spec_extension[] = {"spec"};
 
-constexpr std::array<FormatRow, 15> table = {{
+constexpr std::array<FormatRow, 18> table = {{
     {"brml", "a Bruker BRML archive", brml_extension, brml_content, read_brml, {}},
     {"rasx", "a Rigaku RASX archive", rasx_extension, rasx_content, read_rasx, rasx_extension,
      RawSniff::none, read_rasx_pattern},
@@ -42,10 +45,18 @@ constexpr std::array<FormatRow, 15> table = {{
     {"pdcif", "a powder CIF", cif_extension, pdcif_content, read_pdcif, {}},
     {"ras", "a Rigaku RAS file", ras_extension, ras_content, read_ras, {}},
     {"cpi", "a Sietronics CPI file", cpi_extension, cpi_content, read_cpi, {}},
+    {"spec", "a SPEC data file", spec_extension, spec_content, read_spec, {}},
+    {"rigaku_text", "a Rigaku text export", {}, rigaku_text_content, read_rigaku_text, {}},
     {"gsas", "a GSAS powder data file", gsas_extensions, gsas_content, read_gsas_raw, raw_extension,
      RawSniff::text, read_gsas_pattern},
     {"uxd", "a Bruker UXD file", uxd_extension, uxd_content, read_uxd, {}},
     {"chi", "a Fit2D chi file", chi_extension, chi_content, read_chi, {}},
+    {"start_step_stop",
+     "a start, step and stop file",
+     {},
+     start_step_stop_content,
+     read_start_step_stop,
+     {}},
     {"csv", "comma-separated x, y [, e] columns", csv_extensions, nullptr, read_csv, csv_extensions,
      RawSniff::none, read_csv_pattern},
     {"xy", "x y [e] columns", column_extensions, nullptr, read_xy, xy_pattern, RawSniff::none,

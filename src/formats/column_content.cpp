@@ -113,9 +113,10 @@ ColumnContent column_content(std::string_view head) {
     if (last && row.numbers >= 1 && row.numbers < first->numbers) break;
     if (row.numbers != first->numbers || row.style != first->style) {
       if (row.numbers > first->numbers && rows == 0 && first->numbers == max_columns) {
+        // The start/step/stop reader's rule turned it down: its counts do not fit the line.
         return {"",
-                "a start, step and stop line followed by rows of counts, which is no column "
-                "layout morvexio reads"};
+                "a start, step and stop line followed by rows of counts that do not number what "
+                "it states (cut or miscounted)"};
       }
       return {"", "rows of different lengths or separators, which is no column layout"};
     }

@@ -31,6 +31,9 @@ ReadStatus read_ras(std::string_view bytes, ScanSink& sink);
 ReadStatus read_uxd(std::string_view bytes, ScanSink& sink);
 ReadStatus read_cpi(std::string_view bytes, ScanSink& sink);
 ReadStatus read_chi(std::string_view bytes, ScanSink& sink);
+ReadStatus read_spec(std::string_view bytes, ScanSink& sink);
+ReadStatus read_rigaku_text(std::string_view bytes, ScanSink& sink);
+ReadStatus read_start_step_stop(std::string_view bytes, ScanSink& sink);
 
 // The first pattern where its rule is not the first scan: column rows without their header
 // as they always were read, the preferred RASX profile, the first complete 2θ scan of an XRDML
@@ -57,6 +60,9 @@ bool ras_content(std::string_view head);
 bool uxd_content(std::string_view head);
 bool cpi_content(std::string_view head);
 bool chi_content(std::string_view head);
+bool spec_content(std::string_view head);
+bool rigaku_text_content(std::string_view head);
+bool start_step_stop_content(std::string_view head);
 
 // The content rule of the column formats: what the column rule makes of a head, "xy" or
 // "csv", or "" with the reason where the head holds numbers in some other layout (empty where

@@ -80,6 +80,6 @@ def test_the_parquet_columns_are_the_declared_keys():
     # Datasets written before the declaration hold these columns, in this order.
     assert " ".join(columns.names) == (
         "source format scan sample_name sample_id anode started scan_axis x_axis x_unit status "
-        "bank entry mode block y_source wavelength_kalpha1 wavelength_kalpha2 wavelength_kbeta "
-        "kalpha2_ratio wavelength voltage_kv current_ma start step time_per_step_s counting_time "
-        "attenuation header scan_header axes other x y e")
+        "bank entry mode block y_source scan_number command wavelength_kalpha1 wavelength_kalpha2 "
+        "wavelength_kbeta kalpha2_ratio wavelength voltage_kv current_ma start step time_per_step_s "
+        "scans_without_rows counting_time attenuation header scan_header axes columns other x y e")

@@ -1,4 +1,4 @@
-"""morvexio's text formats (RAS, UXD, CPI, chi) and column-file headers on the real files,
+"""morvexio's text formats (RAS, UXD, CPI, chi, SPEC, Rigaku text) and column-file headers on the real files,
 and the errors a caller sees."""
 
 import pytest
@@ -6,7 +6,7 @@ import pytest
 import morvexio
 from conftest import load_truth
 
-FOLDERS = ("ras/", "uxd/", "cpi/", "chi/", "xy_headers/")
+FOLDERS = ("ras/", "uxd/", "cpi/", "chi/", "xy_headers/", "spec/", "rigaku_text/")
 TEXT_ROWS = sorted(path for path in load_truth() if path.startswith(FOLDERS))
 # Where this project reads a file as another format than truth.tsv names: a GSAS-II chi is
 # plain columns, and a pyFAI xy is an xy file with header lines.
