@@ -65,13 +65,15 @@ const FormatRow* format_by_content(std::string_view head) {
 Decision decide_format(std::string_view head, std::string_view extension) {
   const FormatRow* format = format_by_content(head);
   const std::vector<const FormatRow*> named = named_formats(extension);
-  const FormatRow* only_named = named.size() == 1 ? named.front() : nullptr;
-  if (format && only_named) {
+  if (format && format->name == "chi") {
     // A Fit2D chi header is also what a column file's title lines may be: a file named as
-    // columns stays one, so that both modules read it alike.
-    if (format->name == "chi" && is_columns(only_named)) format = only_named;
-    // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
-    if (format->name == "rasx" && only_named->name == "brml") format = only_named;
+    // columns (a .dat name among others) stays one, so that both modules read it alike.
+    const auto columns = std::ranges::find_if(named, is_columns);
+    if (columns != named.end()) format = *columns;
+  }
+  // A BRML archive whose first entries lie outside its experiment folder looks like any ZIP.
+  if (format && format->name == "rasx" && named.size() == 1 && named.front()->name == "brml") {
+    format = named.front();
   }
   if (format) return {format, {}};
   return {nullptr, refusal(head, extension, named)};

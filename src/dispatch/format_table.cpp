@@ -24,7 +24,10 @@ constexpr std::string_view cpi_extension[] = {"cpi"};
 constexpr std::string_view chi_extension[] = {"chi"};
 // SPEC, Rigaku text and start/step/stop files mostly go by .dat, .asc or .txt, which name
 // columns: only their content tells them apart, so they claim no such name.
-constexpr std::string_view spec_extension[] = {"spec"};
+// SPEC files go by any name: these are the ones beamlines use.
+constexpr std::string_view spec_extensions[] = {"spec", "dat", "spe", "spc"};
+constexpr std::string_view rigaku_text_extensions[] = {"asc", "dat", "txt"};
+constexpr std::string_view start_step_stop_extension[] = {"dat"};
 
 constexpr std::array<FormatRow, 18> table = {{
     {"brml", "a Bruker BRML archive", brml_extension, brml_content, read_brml, {}},
@@ -45,15 +48,20 @@ constexpr std::array<FormatRow, 18> table = {{
     {"pdcif", "a powder CIF", cif_extension, pdcif_content, read_pdcif, {}},
     {"ras", "a Rigaku RAS file", ras_extension, ras_content, read_ras, {}},
     {"cpi", "a Sietronics CPI file", cpi_extension, cpi_content, read_cpi, {}},
-    {"spec", "a SPEC data file", spec_extension, spec_content, read_spec, {}},
-    {"rigaku_text", "a Rigaku text export", {}, rigaku_text_content, read_rigaku_text, {}},
+    {"spec", "a SPEC data file", spec_extensions, spec_content, read_spec, {}},
+    {"rigaku_text",
+     "a Rigaku text export",
+     rigaku_text_extensions,
+     rigaku_text_content,
+     read_rigaku_text,
+     {}},
     {"gsas", "a GSAS powder data file", gsas_extensions, gsas_content, read_gsas_raw, raw_extension,
      RawSniff::text, read_gsas_pattern},
     {"uxd", "a Bruker UXD file", uxd_extension, uxd_content, read_uxd, {}},
     {"chi", "a Fit2D chi file", chi_extension, chi_content, read_chi, {}},
     {"start_step_stop",
      "a start, step and stop file",
-     {},
+     start_step_stop_extension,
      start_step_stop_content,
      read_start_step_stop,
      {}},

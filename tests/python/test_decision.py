@@ -30,7 +30,8 @@ WHY_MISCOUNTED = ("it holds a start, step and stop line followed by rows of coun
     (MISCOUNTED, "a.xye", f"{NONE} (a .xye name expects x y [e] columns): {WHY_MISCOUNTED}"),
     (MISCOUNTED[:-60], "a.csv",
      f"{NONE} (a .csv name expects comma-separated x, y [, e] columns): {WHY_MISCOUNTED}"),
-    (b"1 2 3 4\n5 6 7 8\n", "a.dat", f"{NONE} (a .dat name expects x y [e] columns): it holds "
+    (b"1 2 3 4\n5 6 7 8\n", "a.dat", f"{NONE} (a .dat name expects a SPEC data file, a Rigaku "
+     "text export, a start, step and stop file or x y [e] columns): it holds "
      "rows of more than three numbers, a table whose x and y columns are not stated"),
     (b"1 2\n3 4\nEND\n5 6\n", "a.xy", f"{NONE} (a .xy name expects x y [e] columns): it holds "
      "rows of different lengths or separators, which is no column layout"),
