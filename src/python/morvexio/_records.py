@@ -264,6 +264,32 @@ class Measurement:
         return f"<Measurement {self._format} {n} scan{'' if n == 1 else 's'}>"
 
 
+def _freeze_native(meta: dict) -> _Meta:
+    """The reader's own dicts made read-only in place of the general walk: their values are
+    only str, float, Column and dict, and nothing else holds them. Built with the interpreter
+    lock held, so it is kept short: threads that load side by side wait on it."""
+    for key, value in meta.items():
+        kind = type(value)
+        if kind is dict:
+            meta[key] = _freeze_native(value)
+        elif kind is not str and kind is not float:
+            meta[key] = _array(value)
+    return _Meta(meta)
+
+
+def _native_scan(x: Any, y: Any, e: Any, meta: dict) -> Scan:
+    scan = Scan.__new__(Scan)  # the reader's columns: one length, read-only float64 already
+    scan._x, scan._y = np.asarray(x), np.asarray(y)
+    scan._e = None if e is None else np.asarray(e)
+    scan._meta, scan._outer = _freeze_native(meta), None
+    return scan
+
+
 def from_native(raw: tuple, source: str) -> Measurement:
     format, meta, scans = raw
-    return Measurement(format, meta, [Scan(x, y, e, m) for x, y, e, m in scans], source)
+    measurement = Measurement.__new__(Measurement)
+    measurement._format, measurement._meta, measurement._source = (
+        format, _freeze_native(meta), source)
+    measurement._scans = [_adopt(_native_scan(*scan), _Outer(source, format, measurement._meta, k))
+                          for k, scan in enumerate(scans)]
+    return measurement
