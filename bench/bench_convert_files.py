@@ -10,8 +10,9 @@ bench_arrays_small_files.py's. The outputs of both are checked to hold the same 
 bit on a sample of files before the timing.
 
 Run with an interpreter that has pandas (requirements/bench.txt, as in build-venv); the module
-is taken from $MORVEX_BUILD_DIR (default build/), the converter from src/. Target: the peer's
-time at least 1 x ours (no slower than the pool).
+is taken from $MORVEX_BUILD_DIR (default build/), the converter from src/. Targets: the peer's
+time at least 1 x ours (no slower than the pool); `--jobs 1` at least 1.7 x `--jobs 2` (the
+second process earns its keep).
 """
 
 import multiprocessing
@@ -30,6 +31,7 @@ import numpy
 REPEATS = 5
 JOBS = 2
 TARGET = 1.0
+JOBS_TARGET = 1.7
 
 
 def environment():
@@ -44,8 +46,8 @@ def run(command):
     return time.perf_counter() - started
 
 
-def with_converter(folder, out):
-    return run([sys.executable, "-m", "morvex_convert", "--jobs", str(JOBS), "--force",
+def with_converter(folder, out, jobs=JOBS):
+    return run([sys.executable, "-m", "morvex_convert", "--jobs", str(jobs), "--force",
                 "-o", out, folder])
 
 
@@ -89,16 +91,20 @@ def main():
         with_pool(folder, theirs)
         if not same_outputs(ours, theirs, [p.name for p in paths[:: len(paths) // 20]]):
             harness.disagree()
-        timers = [lambda: with_converter(folder, ours), lambda: with_pool(folder, theirs)]
+        timers = [lambda: with_converter(folder, ours), lambda: with_pool(folder, theirs),
+                  lambda: with_converter(folder, ours, 1)]
         medians = harness.alternate(timers, REPEATS)
     cases = [harness.case(f"morvex-convert --jobs {JOBS}", medians[0]),
              harness.case(f"multiprocessing pool of {JOBS}: pandas read_csv + to_csv",
-                          medians[1])]
+                          medians[1]),
+             harness.case("morvex-convert --jobs 1", medians[2])]
     title = harness.headline(f"{len(paths):,} xye files converted to xye, {JOBS} processes",
                              paths, REPEATS)
     harness.report(args, "1,000 files, converted", title, cases,
                    [harness.speedup(f"{len(paths):,} files, morvex-convert --jobs {JOBS}",
-                                    *cases, TARGET, short="convert vs pool")])
+                                    *cases[:2], TARGET, short="convert vs pool"),
+                    harness.speedup(f"{len(paths):,} files, --jobs {JOBS} vs --jobs 1",
+                                    cases[0], cases[2], JOBS_TARGET, short="jobs 2 vs 1")])
 
 
 if __name__ == "__main__":
