@@ -94,6 +94,12 @@ def convert_one(task: Task) -> Outcome:
     folder's journal, then renamed into place with task.target last. The converter's earlier
     outputs of the file are replaced, and those of its last run it no longer writes removed."""
     try:
+        if not task.force and task.target not in task.ours and os.path.lexists(task.target):
+            # A retry of a file whose first try landed before its worker died: the journal
+            # says so now, though it did not when the plan was made.
+            fresh = journal.Journal(os.path.dirname(task.target))
+            task = task._replace(ours=(*task.ours,
+                                       *fresh.own_files(os.path.basename(task.target))))
         if not task.force and task.scan in (None, 1) and task.target not in task.ours \
                 and os.path.lexists(task.target):
             return Outcome(SKIPPED)  # another run's since the plan, or not the converter's
