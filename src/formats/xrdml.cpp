@@ -106,6 +106,33 @@ class XrdmlEvents {
  protected:
   explicit XrdmlEvents(Input& input) : parser_(input) {}
 
+  // The one event loop of both readings. `reading` takes start tags and text, says at an end
+  // tag whether the reading is over (and how), and says how the input may end.
+  template <class Reading>
+  ReadStatus run(Reading& reading) {
+    for (;;) {
+      auto event = parser_.next();
+      if (!event) return failure("XRDML parse error: ", event.error());
+      switch (event->kind) {
+        case xml::EventKind::start_tag:
+          if (auto step = reading.on_start(*event); !step) return fail(std::move(step).error());
+          break;
+        case xml::EventKind::end_tag:
+          end_flag(xml::local_name(event->name));
+          if (auto over = reading.on_end(*event)) return std::move(*over);
+          break;
+        case xml::EventKind::text:
+          if (auto step = reading.on_text(*event); !step) return fail(std::move(step).error());
+          break;
+        case xml::EventKind::end_of_input:
+          if (auto cut = cut_intensities()) return fail(std::move(cut->error));
+          return reading.at_end();
+        default:  // empty tags, CDATA, comments, declarations, references: nothing to take
+          break;
+      }
+    }
+  }
+
   // The flags an opening tag sets; the rest of the reading's own.
   void set_flag(std::string_view local) {
     if (local == "startPosition") {
@@ -187,35 +214,12 @@ class XrdmlEvents {
 // intensities element so far, never cleared; the first end of an intensities element with all
 // three found settles it. A document without scan elements gives it too.
 class PatternReader : XrdmlEvents {
+  friend class XrdmlEvents;  // its loop calls the handlers below
+
  public:
   PatternReader(Input& input, ScanSink& sink) : XrdmlEvents(input), sink_(sink) {}
 
-  ReadStatus read() {
-    for (;;) {
-      auto event = parser_.next();
-      if (!event) return failure("XRDML parse error: ", event.error());
-      switch (event->kind) {
-        case xml::EventKind::start_tag:
-          if (auto step = on_start(*event); !step) return fail(std::move(step).error());
-          break;
-        case xml::EventKind::end_tag:
-          end_flag(xml::local_name(event->name));
-          if (settles(*event)) return emit();
-          break;
-        case xml::EventKind::text:
-          if (auto step = on_text(*event); !step) return fail(std::move(step).error());
-          break;
-        case xml::EventKind::end_of_input:
-          if (auto cut = cut_intensities()) return fail(std::move(cut->error));
-          if (!start_) return parse_failure("XRDML missing 2Theta start position");
-          if (!end_) return parse_failure("XRDML missing 2Theta end position");
-          if (intensities_.empty()) return parse_failure("XRDML intensities not found");
-          return emit();
-        default:  // empty tags, CDATA, comments, declarations, references: nothing to take
-          break;
-      }
-    }
-  }
+  ReadStatus read() { return run(*this); }
 
  private:
   Status<ParseError> on_start(const xml::Event& tag) {
@@ -248,8 +252,19 @@ class PatternReader : XrdmlEvents {
     return succeeded;
   }
 
-  bool settles(const xml::Event& tag) const {
-    return is_intensities(xml::local_name(tag.name)) && start_ && end_ && !intensities_.empty();
+  // The end of an intensities element with the 2θ ends and intensities found settles it.
+  std::optional<ReadStatus> on_end(const xml::Event& tag) {
+    const bool settled =
+        is_intensities(xml::local_name(tag.name)) && start_ && end_ && !intensities_.empty();
+    return settled ? std::optional(emit()) : std::nullopt;
+  }
+
+  // A document without scan elements still gives the pattern of its 2θ positions.
+  ReadStatus at_end() {
+    if (!start_) return parse_failure("XRDML missing 2Theta start position");
+    if (!end_) return parse_failure("XRDML missing 2Theta end position");
+    if (intensities_.empty()) return parse_failure("XRDML intensities not found");
+    return emit();
   }
 
   ReadStatus emit() {
@@ -269,36 +284,12 @@ class PatternReader : XrdmlEvents {
 // Every scan element, with the positions of each axis, its counting times and attenuation
 // factors, and the document's fields.
 class ScanReader : XrdmlEvents {
+  friend class XrdmlEvents;  // its loop calls the handlers below
+
  public:
   ScanReader(Input& input, ScanSink& sink) : XrdmlEvents(input), sink_(sink) {}
 
-  ReadStatus read() {
-    for (;;) {
-      auto event = parser_.next();
-      if (!event) return failure("XRDML parse error: ", event.error());
-      switch (event->kind) {
-        case xml::EventKind::start_tag:
-          if (auto step = on_start(*event); !step) return fail(std::move(step).error());
-          break;
-        case xml::EventKind::end_tag:
-          end_flag(xml::local_name(event->name));
-          if (auto step = on_end(*event); !step) return fail(std::move(step).error());
-          if (stopped_) return succeeded;
-          break;
-        case xml::EventKind::text:
-          if (auto step = on_text(*event); !step) return fail(std::move(step).error());
-          break;
-        case xml::EventKind::end_of_input:
-          if (auto cut = cut_intensities()) return fail(std::move(cut->error));
-          if (parser_.marks() & in_scan) {
-            return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
-          }
-          return succeeded;
-        default:  // empty tags, CDATA, comments, declarations, references: nothing to take
-          break;
-      }
-    }
-  }
+  ReadStatus read() { return run(*this); }
 
  private:
   void mark(std::uint32_t on, std::uint32_t off = 0) {
@@ -420,12 +411,19 @@ class ScanReader : XrdmlEvents {
   }
 
   // The end of a scan: the element that closed is a scan when what holds it is no scan.
-  Status<ParseError> on_end(const xml::Event& tag) {
-    if (xml::local_name(tag.name) != "scan" || (parser_.marks() & in_scan)) return succeeded;
+  std::optional<ReadStatus> on_end(const xml::Event& tag) {
+    if (xml::local_name(tag.name) != "scan" || (parser_.marks() & in_scan)) return std::nullopt;
     auto built = build_xrdml_scan(std::move(parts_), std::move(intensities_));
     intensities_ = {};
-    if (!built) return parse_failure(built.error().message());
-    stopped_ = !sink_.take(std::move(built).value());
+    if (!built) return ReadStatus(parse_failure(built.error().message()));
+    if (!sink_.take(std::move(built).value())) return ReadStatus(succeeded);
+    return std::nullopt;
+  }
+
+  ReadStatus at_end() {
+    if (parser_.marks() & in_scan) {
+      return parse_failure("XRDML parse error: unexpected end of input inside <scan>");
+    }
     return succeeded;
   }
 
@@ -438,7 +436,6 @@ class ScanReader : XrdmlEvents {
   }
 
   ScanSink& sink_;
-  bool stopped_ = false;
   XrdmlScanParts parts_;  // of the scan being read
 };
 
