@@ -242,18 +242,24 @@ class PlainRowTeam {
   std::vector<ColumnTarget> parts_;  // parts_[0] unused: the first part goes to the target
 };
 
+// Whether an input gets a team, asked once, at its first full buffer: its rest only shrinks.
+struct TeamChoice {
+  bool asked = false;
+  std::optional<PlainRowTeam> team;
+};
+
 // The plain rows at the front of the input's buffer, read by a team where the input is large
 // enough to be worth one (made on first use, for the rest of the load).
 template <class Plain>
-std::size_t take_plain_rows(Input& input, std::optional<PlainRowTeam>& team, ColumnTarget& target,
-                            Plain plain) {
+std::size_t take_plain_rows(Input& input, TeamChoice& choice, ColumnTarget& target, Plain plain) {
   const std::string_view text = input.buffered();
   // Without the vector paths no row is plain: the line reader takes them all.
   constexpr bool plain_rows = MORVEX_VECTOR;
-  if (plain_rows && !team && text.size() >= 2 * min_part &&
-      input.remaining_size().value_or(0) >= team_input) {
-    team.emplace();
+  if (plain_rows && !choice.asked && text.size() >= 2 * min_part) {
+    choice.asked = true;
+    if (input.remaining_size().value_or(0) >= team_input) choice.team.emplace();
   }
+  std::optional<PlainRowTeam>& team = choice.team;
   const std::size_t taken = team ? team->read(text, target, plain) : plain(text, target);
   input.consume(taken);
   return taken;
@@ -272,7 +278,7 @@ ScanResult read_columns(Input& input, std::size_t columns) {
   ColumnTarget target;
   std::vector<std::string_view> tokens;
   bool reserved = false;
-  std::optional<PlainRowTeam> team;
+  TeamChoice team;
   const auto plain = [columns](std::string_view text, ColumnTarget& into) {
     return read_plain_rows<comma_separates>(text, columns, into);
   };
@@ -325,7 +331,7 @@ ScanResult read_checked_columns(Input& input, std::size_t columns) {
   ColumnTarget target;
   CommaRules rules(comma_separates, columns);
   bool reserved = false;
-  std::optional<PlainRowTeam> team;
+  TeamChoice team;
   const auto plain = [columns, &rules](std::string_view text, ColumnTarget& into) {
     return read_checked_plain_rows<comma_separates>(text, columns, rules, into);
   };
